@@ -1,0 +1,261 @@
+// A stand-in SSTP server for the demo, the end-to-end tests and the benchmark.
+// It listens on a loopback port, reads each request up to its empty line,
+// prints it decoded by its Charset header, and answers the way a chosen kind
+// of real server does.
+#include <asio/buffer.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/signal_set.hpp>
+#include <asio/write.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "storage/text_codec.h"
+
+namespace {
+
+using asio::ip::tcp;
+
+constexpr std::size_t kMaxRequest = 64 * 1024;
+
+enum class Mode {
+    Reply,      // answer, then close
+    KeepOpen,   // answer, then leave the connection open until the client goes
+    Close,      // close without answering
+    Silent,     // never answer, never close
+};
+
+struct Options {
+    std::string bind = "127.0.0.1";
+    unsigned short port = 9801;
+    Mode mode = Mode::Reply;
+    int status = 200;
+    std::string rawFile;
+    long count = 0;  // stop after this many requests; 0 = never
+    bool quiet = false;
+};
+
+[[noreturn]] void usage(const char* problem) {
+    std::fprintf(stderr,
+                 "sstp-standin: %s\n"
+                 "usage: sstp-standin [--bind ADDR] [--port N (0: any free port)]\n"
+                 "                    [--mode reply|keep-open|close|silent] [--status CODE]\n"
+                 "                    [--raw FILE] [--count N] [--quiet]\n",
+                 problem);
+    std::exit(2);
+}
+
+Mode parseMode(const std::string& text) {
+    if (text == "reply") return Mode::Reply;
+    if (text == "keep-open") return Mode::KeepOpen;
+    if (text == "close") return Mode::Close;
+    if (text == "silent") return Mode::Silent;
+    usage(("unknown mode " + text).c_str());
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string flag = argv[i];
+        if (flag == "--quiet") {
+            options.quiet = true;
+            continue;
+        }
+        if (i + 1 >= argc) usage(("missing value for " + flag).c_str());
+        std::string value = argv[++i];
+        if (flag == "--bind") {
+            options.bind = value;
+        } else if (flag == "--port") {
+            options.port = static_cast<unsigned short>(std::stoi(value));
+        } else if (flag == "--mode") {
+            options.mode = parseMode(value);
+        } else if (flag == "--status") {
+            options.status = std::stoi(value);
+        } else if (flag == "--raw") {
+            options.rawFile = value;
+        } else if (flag == "--count") {
+            options.count = std::stol(value);
+        } else {
+            usage(("unknown option " + flag).c_str());
+        }
+    }
+    return options;
+}
+
+std::string reasonPhrase(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 204: return "No Content";
+        case 400: return "Bad Request";
+        case 409: return "Conflict";
+        case 420: return "Refuse";
+        case 512: return "Invisible";
+        default: return "Status";
+    }
+}
+
+std::size_t endOfHead(const std::string& bytes) {
+    std::size_t crlf = bytes.find("\r\n\r\n");
+    if (crlf != std::string::npos) return crlf + 4;
+    std::size_t lf = bytes.find("\n\n");
+    return lf == std::string::npos ? std::string::npos : lf + 2;
+}
+
+std::string headerValue(const std::string& request, const std::string& name) {
+    std::size_t at = request.find("\n" + name + ": ");
+    if (at == std::string::npos) return {};
+    at += name.size() + 3;
+    std::size_t end = request.find_first_of("\r\n", at);
+    return request.substr(at, end - at);
+}
+
+class Server;
+
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    Session(tcp::socket socket, Server& server) : socket_(std::move(socket)), server_(server) {}
+    void start() { read(); }
+
+private:
+    void read();
+    void respond(const std::string& request);
+    void drainUntilClosed();
+
+    tcp::socket socket_;
+    Server& server_;
+    std::string received_;
+    std::string reply_;
+    char buffer_[4096];
+};
+
+class Server {
+public:
+    Server(asio::io_context& io, Options options)
+        : io_(io), options_(std::move(options)),
+          acceptor_(io, tcp::endpoint(asio::ip::make_address(options_.bind), options_.port)) {}
+
+    void run() {
+        std::printf("listening on %s port %u\n", options_.bind.c_str(),
+                    static_cast<unsigned>(acceptor_.local_endpoint().port()));
+        std::fflush(stdout);
+        accept();
+    }
+
+    const Options& options() const { return options_; }
+
+    void record(const std::string& request, const std::string& peer) {
+        ++handled_;
+        if (!options_.rawFile.empty()) {
+            std::ofstream(options_.rawFile, std::ios::binary | std::ios::app) << request;
+        }
+        if (!options_.quiet) print(request, peer);
+    }
+
+    void note(const std::string& what) {
+        if (!options_.quiet) std::printf("--- %s\n", what.c_str());
+        std::fflush(stdout);
+    }
+
+    // Called when a session is done with its request, answered or not.
+    void sessionDone() {
+        if (options_.count > 0 && handled_ >= options_.count) io_.stop();
+    }
+
+private:
+    void accept() {
+        acceptor_.async_accept([this](const asio::error_code& error, tcp::socket socket) {
+            if (!error) std::make_shared<Session>(std::move(socket), *this)->start();
+            accept();
+        });
+    }
+
+    void print(const std::string& request, const std::string& peer) {
+        std::string charset = headerValue(request, "Charset");
+        std::string text = charset == "Shift_JIS" ? tovlane::decodeCp932(request) : request;
+        std::string shown;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+            shown += text[i];
+        }
+        std::printf("--- request %ld from %s (%zu bytes, Charset %s)\n%s", handled_, peer.c_str(),
+                    request.size(), charset.empty() ? "none" : charset.c_str(), shown.c_str());
+        std::fflush(stdout);
+    }
+
+    asio::io_context& io_;
+    Options options_;
+    tcp::acceptor acceptor_;
+    long handled_ = 0;
+};
+
+void Session::read() {
+    socket_.async_read_some(
+        asio::buffer(buffer_), [self = shared_from_this()](asio::error_code error, std::size_t n) {
+            if (error) {
+                self->server_.note("client closed before the end of its request");
+                return self->server_.sessionDone();
+            }
+            self->received_.append(self->buffer_, n);
+            std::size_t end = endOfHead(self->received_);
+            if (end != std::string::npos) return self->respond(self->received_.substr(0, end));
+            if (self->received_.size() > kMaxRequest) {
+                self->server_.note("request too large; connection closed");
+                return self->server_.sessionDone();
+            }
+            self->read();
+        });
+}
+
+void Session::respond(const std::string& request) {
+    asio::error_code ignored;
+    auto peer = socket_.remote_endpoint(ignored);
+    server_.record(request, peer.address().to_string() + ":" + std::to_string(peer.port()));
+    const Options& options = server_.options();
+    if (options.mode == Mode::Close) {
+        socket_.close(ignored);
+        return server_.sessionDone();
+    }
+    if (options.mode == Mode::Silent) return drainUntilClosed();
+    reply_ = "SSTP/1.1 " + std::to_string(options.status) + " " + reasonPhrase(options.status) +
+             "\r\n\r\n";
+    asio::async_write(socket_, asio::buffer(reply_),
+                      [self = shared_from_this()](asio::error_code error, std::size_t) {
+                          if (!error && self->server_.options().mode == Mode::KeepOpen) {
+                              return self->drainUntilClosed();
+                          }
+                          asio::error_code ignored;
+                          self->socket_.close(ignored);
+                          self->server_.sessionDone();
+                      });
+}
+
+// Holds the connection open; it ends when the client closes it.
+void Session::drainUntilClosed() {
+    socket_.async_read_some(asio::buffer(buffer_),
+                            [self = shared_from_this()](asio::error_code error, std::size_t) {
+                                if (error) return self->server_.sessionDone();
+                                self->drainUntilClosed();
+                            });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options = parseOptions(argc, argv);
+    try {
+        asio::io_context io;
+        asio::signal_set signals(io, SIGINT, SIGTERM);
+        signals.async_wait([&io](const asio::error_code&, int) { io.stop(); });
+        Server server(io, options);
+        server.run();
+        io.run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "sstp-standin: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
