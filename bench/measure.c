@@ -36,7 +36,8 @@ static double run_once(char** argv, long* peak_kib) {
         fprintf(stderr, "bench-measure: %s failed (status %d)\n", argv[0], status);
         exit(1);
     }
-    if (usage.ru_maxrss > *peak_kib) *peak_kib = usage.ru_maxrss;
+    if (usage.ru_maxrss > *peak_kib)
+        *peak_kib = usage.ru_maxrss;
     return elapsed;
 }
 
@@ -48,8 +49,10 @@ int main(int argc, char** argv) {
     int runs = atoi(argv[1]);
     char** a = argv + 2;
     int split = 2;
-    while (split < argc && strcmp(argv[split], "--") != 0) split++;
-    if (split >= argc - 1 || runs < 1) return 2;
+    while (split < argc && strcmp(argv[split], "--") != 0)
+        split++;
+    if (split >= argc - 1 || runs < 1)
+        return 2;
     argv[split] = NULL;
     char** b = argv + split + 1;
 

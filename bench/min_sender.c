@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
     char request[65536];
     int file = open(argv[2], O_RDONLY);
     ssize_t size = file < 0 ? -1 : read(file, request, sizeof request);
-    if (size < 0) return 2;
+    if (size < 0)
+        return 2;
     close(file);
 
     int sock = socket(AF_INET, SOCK_STREAM, 0);
@@ -24,8 +25,10 @@ int main(int argc, char** argv) {
     to.sin_family = AF_INET;
     to.sin_port = htons((unsigned short)atoi(argv[1]));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(sock, (struct sockaddr*)&to, sizeof to) != 0) return 9;
-    if (write(sock, request, (size_t)size) != size) return 9;
+    if (connect(sock, (struct sockaddr*)&to, sizeof to) != 0)
+        return 9;
+    if (write(sock, request, (size_t)size) != size)
+        return 9;
     char reply[4096];
     while (read(sock, reply, sizeof reply) > 0) {
     }

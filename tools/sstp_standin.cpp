@@ -23,10 +23,10 @@ using asio::ip::tcp;
 constexpr std::size_t kMaxRequest = 64 * 1024;
 
 enum class Mode {
-    Reply,      // answer, then close
-    KeepOpen,   // answer, then leave the connection open until the client goes
-    Close,      // close without answering
-    Silent,     // never answer, never close
+    Reply,     // answer, then close
+    KeepOpen,  // answer, then leave the connection open until the client goes
+    Close,     // close without answering
+    Silent,    // never answer, never close
 };
 
 struct Options {
@@ -50,10 +50,14 @@ struct Options {
 }
 
 Mode parseMode(const std::string& text) {
-    if (text == "reply") return Mode::Reply;
-    if (text == "keep-open") return Mode::KeepOpen;
-    if (text == "close") return Mode::Close;
-    if (text == "silent") return Mode::Silent;
+    if (text == "reply")
+        return Mode::Reply;
+    if (text == "keep-open")
+        return Mode::KeepOpen;
+    if (text == "close")
+        return Mode::Close;
+    if (text == "silent")
+        return Mode::Silent;
     usage(("unknown mode " + text).c_str());
 }
 
@@ -65,7 +69,8 @@ Options parseOptions(int argc, char** argv) {
             options.quiet = true;
             continue;
         }
-        if (i + 1 >= argc) usage(("missing value for " + flag).c_str());
+        if (i + 1 >= argc)
+            usage(("missing value for " + flag).c_str());
         std::string value = argv[++i];
         if (flag == "--bind") {
             options.bind = value;
@@ -88,26 +93,35 @@ Options parseOptions(int argc, char** argv) {
 
 std::string reasonPhrase(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 204: return "No Content";
-        case 400: return "Bad Request";
-        case 409: return "Conflict";
-        case 420: return "Refuse";
-        case 512: return "Invisible";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 204:
+            return "No Content";
+        case 400:
+            return "Bad Request";
+        case 409:
+            return "Conflict";
+        case 420:
+            return "Refuse";
+        case 512:
+            return "Invisible";
+        default:
+            return "Status";
     }
 }
 
 std::size_t endOfHead(const std::string& bytes) {
     std::size_t crlf = bytes.find("\r\n\r\n");
-    if (crlf != std::string::npos) return crlf + 4;
+    if (crlf != std::string::npos)
+        return crlf + 4;
     std::size_t lf = bytes.find("\n\n");
     return lf == std::string::npos ? std::string::npos : lf + 2;
 }
 
 std::string headerValue(const std::string& request, const std::string& name) {
     std::size_t at = request.find("\n" + name + ": ");
-    if (at == std::string::npos) return {};
+    if (at == std::string::npos)
+        return {};
     at += name.size() + 3;
     std::size_t end = request.find_first_of("\r\n", at);
     return request.substr(at, end - at);
@@ -116,11 +130,11 @@ std::string headerValue(const std::string& request, const std::string& name) {
 class Server;
 
 class Session : public std::enable_shared_from_this<Session> {
-public:
+  public:
     Session(tcp::socket socket, Server& server) : socket_(std::move(socket)), server_(server) {}
     void start() { read(); }
 
-private:
+  private:
     void read();
     void respond(const std::string& request);
     void drainUntilClosed();
@@ -133,9 +147,10 @@ private:
 };
 
 class Server {
-public:
+  public:
     Server(asio::io_context& io, Options options)
-        : io_(io), options_(std::move(options)),
+        : io_(io),
+          options_(std::move(options)),
           acceptor_(io, tcp::endpoint(asio::ip::make_address(options_.bind), options_.port)) {}
 
     void run() {
@@ -152,23 +167,27 @@ public:
         if (!options_.rawFile.empty()) {
             std::ofstream(options_.rawFile, std::ios::binary | std::ios::app) << request;
         }
-        if (!options_.quiet) print(request, peer);
+        if (!options_.quiet)
+            print(request, peer);
     }
 
     void note(const std::string& what) {
-        if (!options_.quiet) std::printf("--- %s\n", what.c_str());
+        if (!options_.quiet)
+            std::printf("--- %s\n", what.c_str());
         std::fflush(stdout);
     }
 
     // Called when a session is done with its request, answered or not.
     void sessionDone() {
-        if (options_.count > 0 && handled_ >= options_.count) io_.stop();
+        if (options_.count > 0 && handled_ >= options_.count)
+            io_.stop();
     }
 
-private:
+  private:
     void accept() {
         acceptor_.async_accept([this](const asio::error_code& error, tcp::socket socket) {
-            if (!error) std::make_shared<Session>(std::move(socket), *this)->start();
+            if (!error)
+                std::make_shared<Session>(std::move(socket), *this)->start();
             accept();
         });
     }
@@ -178,7 +197,8 @@ private:
         std::string text = charset == "Shift_JIS" ? tovlane::decodeCp932(request) : request;
         std::string shown;
         for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                continue;
             shown += text[i];
         }
         std::printf("--- request %ld from %s (%zu bytes, Charset %s)\n%s", handled_, peer.c_str(),
@@ -201,7 +221,8 @@ void Session::read() {
             }
             self->received_.append(self->buffer_, n);
             std::size_t end = endOfHead(self->received_);
-            if (end != std::string::npos) return self->respond(self->received_.substr(0, end));
+            if (end != std::string::npos)
+                return self->respond(self->received_.substr(0, end));
             if (self->received_.size() > kMaxRequest) {
                 self->server_.note("request too large; connection closed");
                 return self->server_.sessionDone();
@@ -219,7 +240,8 @@ void Session::respond(const std::string& request) {
         socket_.close(ignored);
         return server_.sessionDone();
     }
-    if (options.mode == Mode::Silent) return drainUntilClosed();
+    if (options.mode == Mode::Silent)
+        return drainUntilClosed();
     reply_ = "SSTP/1.1 " + std::to_string(options.status) + " " + reasonPhrase(options.status) +
              "\r\n\r\n";
     asio::async_write(socket_, asio::buffer(reply_),
@@ -237,7 +259,8 @@ void Session::respond(const std::string& request) {
 void Session::drainUntilClosed() {
     socket_.async_read_some(asio::buffer(buffer_),
                             [self = shared_from_this()](asio::error_code error, std::size_t) {
-                                if (error) return self->server_.sessionDone();
+                                if (error)
+                                    return self->server_.sessionDone();
                                 self->drainUntilClosed();
                             });
 }

@@ -1,3 +1,5 @@
 #include "core/launcher.h"
 
-int main(int argc, char** argv) { return tovlane::runLauncher(argc, argv); }
+int main(int argc, char** argv) {
+    return tovlane::runLauncher(argc, argv);
+}

@@ -12,14 +12,17 @@ namespace {
 
 std::string_view trimBlanks(std::string_view text) {
     auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
 std::size_t countDigits(std::string_view text, std::size_t from) {
     std::size_t end = from;
-    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+        ++end;
     return end - from;
 }
 
@@ -37,11 +40,13 @@ bool hasNumberSyntax(std::string_view text) {
         fraction = countDigits(text, ++at);
         at += fraction;
     }
-    if (whole + fraction == 0) return false;
+    if (whole + fraction == 0)
+        return false;
     if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
         at += isSign(text, at + 1) ? 2 : 1;
         std::size_t exponent = countDigits(text, at);
-        if (exponent == 0) return false;
+        if (exponent == 0)
+            return false;
         at += exponent;
     }
     return at == text.size();
@@ -52,7 +57,8 @@ bool hasNumberSyntax(std::string_view text) {
 std::string joinArguments(int argc, const char* const* argv) {
     std::string line;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1) line += ' ';
+        if (i > 1)
+            line += ' ';
         line += argv[i];
     }
     return line;
@@ -60,29 +66,34 @@ std::string joinArguments(int argc, const char* const* argv) {
 
 std::optional<double> parseNumber(std::string_view text) {
     text = trimBlanks(text);
-    if (!hasNumberSyntax(text)) return std::nullopt;
+    if (!hasNumberSyntax(text))
+        return std::nullopt;
     // from_chars takes no leading "+"
-    if (text.front() == '+') text.remove_prefix(1);
+    if (text.front() == '+')
+        text.remove_prefix(1);
     double value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error == std::errc::result_out_of_range) {
         return text.front() == '-' ? -std::numeric_limits<double>::infinity()
                                    : std::numeric_limits<double>::infinity();
     }
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
     return value;
 }
 
 EntryIndex parseEntryIndex(std::string_view commandLine) {
     auto number = parseNumber(commandLine);
-    if (!number) return {0, IndexProblem::NotANumber};
+    if (!number)
+        return {0, IndexProblem::NotANumber};
     double floored = std::floor(*number);
     if (!(floored >= std::numeric_limits<std::int16_t>::min() &&
           floored <= std::numeric_limits<std::int16_t>::max())) {
         return {0, IndexProblem::OutOfRange};
     }
     int index = static_cast<int>(floored);
-    if (index < 0 || index >= kEntryCount) return {index, IndexProblem::NoSuchEntry};
+    if (index < 0 || index >= kEntryCount)
+        return {index, IndexProblem::NoSuchEntry};
     return {index, IndexProblem::None};
 }
 
@@ -93,7 +104,8 @@ std::optional<unsigned short> parsePort(std::string_view text) {
     if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
         return std::nullopt;
     }
-    if (value < 1 || value > 65535) return std::nullopt;
+    if (value < 1 || value > 65535)
+        return std::nullopt;
     return static_cast<unsigned short>(value);
 }
 

@@ -25,7 +25,9 @@ int fail(ExitStatus status, const std::string& message) {
     return status;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 void printHelp() {
     std::printf(
@@ -57,11 +59,11 @@ void printHelp() {
 int failEntryIndex(const EntryIndex& index, const std::string& commandLine) {
     switch (index.problem) {
         case IndexProblem::NotANumber:
-            return fail(kExitNotANumber, "コマンドライン " + quoted(commandLine) +
-                                             " は数値ではありません");
+            return fail(kExitNotANumber,
+                        "コマンドライン " + quoted(commandLine) + " は数値ではありません");
         case IndexProblem::OutOfRange:
-            return fail(kExitOutOfRange, "コマンドライン " + quoted(commandLine) +
-                                             " は範囲外です（-32768〜32767）");
+            return fail(kExitOutOfRange,
+                        "コマンドライン " + quoted(commandLine) + " は範囲外です（-32768〜32767）");
         default:
             return fail(kExitNoSuchEntry, "コマンドライン " + quoted(commandLine) + " のエントリ " +
                                               std::to_string(index.value) +
@@ -72,7 +74,8 @@ int failEntryIndex(const EntryIndex& index, const std::string& commandLine) {
 // The script an entry stands for: the contents of the file it names, or the
 // entry text itself.
 std::string scriptFor(const std::string& entry) {
-    if (!isExistingRegularFile(entry)) return entry;
+    if (!isExistingRegularFile(entry))
+        return entry;
     WRText reader;
     reader.FileName = entry;
     return reader.RFile();
@@ -81,13 +84,16 @@ std::string scriptFor(const std::string& entry) {
 int sendEntry(const std::string& commandLine) {
     INIAccess ini;
     Startup startup = loadStartup(ini);
-    if (!startup.error.empty()) return fail(kExitBadProtocolId, startup.error);
+    if (!startup.error.empty())
+        return fail(kExitBadProtocolId, startup.error);
     const FormFields& fields = startup.fields;
 
     EntryIndex index = parseEntryIndex(commandLine);
-    if (index.problem != IndexProblem::None) return failEntryIndex(index, commandLine);
+    if (index.problem != IndexProblem::None)
+        return failEntryIndex(index, commandLine);
     const std::string& entry = fields.entries[index.value];
-    if (entry.empty()) return kExitEmptyEntry;
+    if (entry.empty())
+        return kExitEmptyEntry;
 
     std::string script;
     try {
@@ -98,7 +104,8 @@ int sendEntry(const std::string& commandLine) {
                                                "）: " + error.Reason);
     }
     if (fields.protocolIndex < 0) {
-        return fail(kExitBadProtocolId, ini.FullPath() + " の ProtocolID \"-1\" ではリクエスト行が" +
+        return fail(kExitBadProtocolId, ini.FullPath() +
+                                            " の ProtocolID \"-1\" ではリクエスト行が" +
                                             "選ばれていないため送信できません");
     }
     auto port = parsePort(fields.port);
@@ -108,8 +115,8 @@ int sendEntry(const std::string& commandLine) {
     }
 
     asio::io_context io;
-    SstpSender sender(io, {fields.address, *port,
-                           std::string(kRequestLines[fields.protocolIndex])});
+    SstpSender sender(io,
+                      {fields.address, *port, std::string(kRequestLines[fields.protocolIndex])});
     sender.SendScript(script, true);
     io.run();
     switch (sender.outcome()) {
@@ -144,7 +151,8 @@ int runLauncher(int argc, const char* const* argv) {
         std::printf("tovlane %s\n", kVersionText);
         return 0;
     }
-    if (commandLine.empty()) return openSettings();
+    if (commandLine.empty())
+        return openSettings();
     return sendEntry(commandLine);
 }
 

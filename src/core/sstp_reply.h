@@ -9,7 +9,7 @@ namespace tovlane {
 // Follows the server's reply as it arrives: a status line
 // "SSTP/x.y NNN text", header lines, then an empty line (CR LF or LF).
 class SstpReply {
-public:
+  public:
     enum class State { Incomplete, Complete, NotSstp };
 
     State feed(std::string_view bytes);
@@ -17,7 +17,7 @@ public:
     // The status code, once the status line has arrived.
     std::optional<int> status() const { return status_; }
 
-private:
+  private:
     void takeLine(std::string_view line);
 
     std::string pending_;

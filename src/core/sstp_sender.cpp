@@ -33,10 +33,12 @@ void SstpSender::SendScript(const std::string& script, bool autoEnd) {
         destination_.host, std::to_string(destination_.port),
         asio::ip::tcp::resolver::numeric_service,
         [this](const asio::error_code& error, asio::ip::tcp::resolver::results_type results) {
-            if (error) return onError(error);
+            if (error)
+                return onError(error);
             asio::async_connect(connection_->socket, results,
                                 [this](const asio::error_code& connectError, const auto&) {
-                                    if (connectError) return onError(connectError);
+                                    if (connectError)
+                                        return onError(connectError);
                                     onConnect();
                                 });
         });
@@ -46,7 +48,8 @@ void SstpSender::onConnect() {
     request_ = buildRequest(destination_.requestLine, strScript);
     asio::async_write(connection_->socket, asio::buffer(request_),
                       [this](const asio::error_code& error, std::size_t) {
-                          if (error) return onError(error);
+                          if (error)
+                              return onError(error);
                           readReply();
                       });
 }
@@ -54,8 +57,10 @@ void SstpSender::onConnect() {
 void SstpSender::readReply() {
     connection_->socket.async_read_some(
         asio::buffer(readBuffer_), [this](const asio::error_code& error, std::size_t count) {
-            if (error == asio::error::eof) return onClose();
-            if (error) return onError(error);
+            if (error == asio::error::eof)
+                return onClose();
+            if (error)
+                return onError(error);
             if (reply_.feed(std::string_view(readBuffer_.data(), count)) ==
                 SstpReply::State::Complete) {
                 return onClose();
@@ -74,7 +79,8 @@ void SstpSender::onClose() {
 
 void SstpSender::onError(const asio::error_code& error) {
     // An operation of a connection that SendScript has since replaced.
-    if (error == asio::error::operation_aborted) return;
+    if (error == asio::error::operation_aborted)
+        return;
     finish(SendOutcome::ConnectionFailed);
 }
 
@@ -82,7 +88,8 @@ void SstpSender::finish(SendOutcome outcome) {
     outcome_ = outcome;
     asio::error_code ignored;
     connection_->socket.close(ignored);
-    if (blnAutoEnd) io_.stop();
+    if (blnAutoEnd)
+        io_.stop();
 }
 
 }  // namespace tovlane

@@ -12,7 +12,6 @@ namespace asio {
 class io_context;
 }  // namespace asio
 
-
 namespace tovlane {
 
 struct Destination {
@@ -32,7 +31,7 @@ enum class SendOutcome {
 // resolved address in turn), write the request, then follow the reply until
 // the server closes or the reply is complete.
 class SstpSender {
-public:
+  public:
     SstpSender(asio::io_context& io, Destination destination);
     ~SstpSender();
     SstpSender(const SstpSender&) = delete;
@@ -45,7 +44,7 @@ public:
     SendOutcome outcome() const { return outcome_; }
     std::optional<int> replyStatus() const { return reply_.status(); }
 
-private:
+  private:
     struct Connection;
 
     void onConnect();

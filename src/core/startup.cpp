@@ -12,9 +12,11 @@ namespace {
 // The floor of the stored index when it names a request line or "none" (-1).
 std::optional<int> protocolIndexFrom(const std::string& text) {
     auto number = parseNumber(text);
-    if (!number) return std::nullopt;
+    if (!number)
+        return std::nullopt;
     double floored = std::floor(*number);
-    if (floored < -1 || floored >= static_cast<double>(kRequestLines.size())) return std::nullopt;
+    if (floored < -1 || floored >= static_cast<double>(kRequestLines.size()))
+        return std::nullopt;
     return static_cast<int>(floored);
 }
 
@@ -26,7 +28,9 @@ std::string windowTitle(int major, int minor) {
     return std::string("基本設定 Tovlane Version") + number;
 }
 
-std::string alarmFileKey(int index) { return "AlarmFile" + std::to_string(index); }
+std::string alarmFileKey(int index) {
+    return "AlarmFile" + std::to_string(index);
+}
 
 Startup loadStartup(INIAccess& ini) {
     Startup startup;
@@ -36,7 +40,8 @@ Startup loadStartup(INIAccess& ini) {
     if (auto address = ini.GetINIData(kSettingsSection, "Address"); !address.empty()) {
         fields.address = address;
     }
-    if (auto port = ini.GetINIData(kSettingsSection, "Port"); !port.empty()) fields.port = port;
+    if (auto port = ini.GetINIData(kSettingsSection, "Port"); !port.empty())
+        fields.port = port;
     if (auto protocol = ini.GetINIData(kSettingsSection, "ProtocolID"); !protocol.empty()) {
         auto index = protocolIndexFrom(protocol);
         if (!index) {
@@ -54,13 +59,16 @@ Startup loadStartup(INIAccess& ini) {
 
 bool saveSettings(INIAccess& ini, const FormFields& fields) {
     ini.FileName = kSettingsFileName;
-    if (!ini.SetINIData(kSettingsSection, "Address", fields.address)) return false;
-    if (!ini.SetINIData(kSettingsSection, "Port", fields.port)) return false;
+    if (!ini.SetINIData(kSettingsSection, "Address", fields.address))
+        return false;
+    if (!ini.SetINIData(kSettingsSection, "Port", fields.port))
+        return false;
     if (!ini.SetINIData(kSettingsSection, "ProtocolID", std::to_string(fields.protocolIndex))) {
         return false;
     }
     for (int i = 0; i < kEntryCount; ++i) {
-        if (!ini.SetINIData(kSettingsSection, alarmFileKey(i), fields.entries[i])) return false;
+        if (!ini.SetINIData(kSettingsSection, alarmFileKey(i), fields.entries[i]))
+            return false;
     }
     return true;
 }

@@ -14,10 +14,11 @@ namespace tovlane {
 namespace {
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -29,7 +30,7 @@ public:
         return rc;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -37,7 +38,8 @@ bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
@@ -47,23 +49,28 @@ bool writeAll(int fd, std::string_view bytes) {
 
 std::string directoryOf(const std::string& path) {
     std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
 // Writing through a link keeps the user's link (e.g. into a dotfiles folder).
 std::string resolveLink(const std::string& path) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return path;
     char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) return path;
+    if (::realpath(path.c_str(), resolved) == nullptr)
+        return path;
     return resolved;
 }
 
 mode_t modeForNewFile(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) return info.st_mode & 07777;
+    if (::stat(path.c_str(), &info) == 0)
+        return info.st_mode & 07777;
     mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
@@ -71,23 +78,29 @@ mode_t modeForNewFile(const std::string& path) {
 
 void syncDirectory(const std::string& directory) {
     FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
 }
 
 }  // namespace
 
-std::string systemReason(int error) { return std::strerror(error); }
+std::string systemReason(int error) {
+    return std::strerror(error);
+}
 
 FileBytes readWholeFile(const std::string& path) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) return {{}, errno};
+    if (file.get() < 0)
+        return {{}, errno};
     FileBytes result;
     char buffer[65536];
     for (;;) {
         ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-        if (count == 0) return result;
+        if (count == 0)
+            return result;
         if (count < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return {{}, errno};
         }
         result.bytes.append(buffer, static_cast<std::size_t>(count));
@@ -102,17 +115,23 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
     templ.push_back('\0');
 
     FileDescriptor temp(::mkostemp(templ.data(), O_CLOEXEC));
-    if (temp.get() < 0) return systemReason(errno);
+    if (temp.get() < 0)
+        return systemReason(errno);
     const char* tempPath = templ.data();
     auto fail = [&](int error) -> std::optional<std::string> {
         ::unlink(tempPath);
         return systemReason(error);
     };
-    if (::fchmod(temp.get(), modeForNewFile(target)) != 0) return fail(errno);
-    if (!writeAll(temp.get(), bytes)) return fail(errno);
-    if (::fsync(temp.get()) != 0) return fail(errno);
-    if (temp.close() != 0) return fail(errno);
-    if (::rename(tempPath, target.c_str()) != 0) return fail(errno);
+    if (::fchmod(temp.get(), modeForNewFile(target)) != 0)
+        return fail(errno);
+    if (!writeAll(temp.get(), bytes))
+        return fail(errno);
+    if (::fsync(temp.get()) != 0)
+        return fail(errno);
+    if (temp.close() != 0)
+        return fail(errno);
+    if (::rename(tempPath, target.c_str()) != 0)
+        return fail(errno);
     syncDirectory(directory);
     return std::nullopt;
 }
@@ -125,13 +144,15 @@ bool isExistingRegularFile(const std::string& path) {
 std::string executableDirectory() {
     char buffer[PATH_MAX];
     ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return ".";
+    if (length <= 0)
+        return ".";
     return directoryOf(std::string(buffer, static_cast<std::size_t>(length)));
 }
 
 std::string joinPath(std::string_view directory, std::string_view name) {
     std::string path(directory);
-    if (path.empty() || path.back() != '/') path += '/';
+    if (path.empty() || path.back() != '/')
+        path += '/';
     path += name;
     return path;
 }

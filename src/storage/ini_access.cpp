@@ -28,22 +28,29 @@ INIAccess::INIAccess(std::string programDirectory)
     : programDirectory_(std::move(programDirectory)) {}
 
 std::string INIAccess::GetINIData(const std::string& strSection, const std::string& strKey) {
-    if (!applySectionRule(strSection)) return {};
-    if (!BuildFilePath()) return {};
+    if (!applySectionRule(strSection))
+        return {};
+    if (!BuildFilePath())
+        return {};
     return ReadProfile(strFullPath, Section, strKey);
 }
 
 bool INIAccess::SetINIData(const std::string& strSection, const std::string& strKey,
                            const std::string& strData) {
-    if (!applySectionRule(strSection)) return false;
-    if (!BuildFilePath()) return false;
+    if (!applySectionRule(strSection))
+        return false;
+    if (!BuildFilePath())
+        return false;
     return WriteProfile(strFullPath, Section, strKey, strData);
 }
 
-std::string INIAccess::FullPath() const { return joinPath(programDirectory_, FileName); }
+std::string INIAccess::FullPath() const {
+    return joinPath(programDirectory_, FileName);
+}
 
 bool INIAccess::applySectionRule(const std::string& strSection) {
-    if (!strSection.empty()) Section = strSection;
+    if (!strSection.empty())
+        Section = strSection;
     return !Section.empty();
 }
 
@@ -79,7 +86,8 @@ bool INIAccess::WriteProfile(const std::string& path, const std::string& section
 std::string INIAccess::ReadProfile(const std::string& path, const std::string& section,
                                    const std::string& key) {
     FileBytes file = readWholeFile(path);
-    if (!file.ok()) return {};
+    if (!file.ok())
+        return {};
     auto value = IniDocument(std::move(file.bytes)).value(section, key);
     return value ? decodeFileText(*value) : std::string();
 }

@@ -5,28 +5,36 @@
 namespace tovlane {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return asciiLower(x) == asciiLower(y);
+           });
 }
 
 // "[name]" gives name; anything else is not a section header.
 std::optional<std::string_view> sectionName(std::string_view line) {
     line = trim(line);
-    if (line.empty() || line.front() != '[') return std::nullopt;
+    if (line.empty() || line.front() != '[')
+        return std::nullopt;
     std::size_t close = line.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
+    if (close == std::string_view::npos)
+        return std::nullopt;
     return trim(line.substr(1, close - 1));
 }
 
@@ -38,11 +46,13 @@ bool isComment(std::string_view line) {
 }  // namespace
 
 std::optional<IniDocument::Line> IniDocument::nextLine(std::size_t from) const {
-    if (from >= text_.size()) return std::nullopt;
+    if (from >= text_.size())
+        return std::nullopt;
     std::size_t newline = text_.find('\n', from);
     std::size_t end = newline == std::string::npos ? text_.size() : newline + 1;
     std::size_t contentEnd = newline == std::string::npos ? text_.size() : newline;
-    if (contentEnd > from && text_[contentEnd - 1] == '\r') --contentEnd;
+    if (contentEnd > from && text_[contentEnd - 1] == '\r')
+        --contentEnd;
     return Line{from, contentEnd, end};
 }
 
@@ -56,24 +66,30 @@ std::optional<IniDocument::SectionPlace> IniDocument::find(std::string_view sect
     for (auto line = nextLine(0); line; line = nextLine(line->end)) {
         std::string_view text = content(*line);
         if (auto name = sectionName(text)) {
-            if (place) break;  // the first matching section ends here
+            if (place)
+                break;  // the first matching section ends here
             if (sameName(*name, section)) {
                 place = SectionPlace{line->end, line->end == line->contentEnd, std::nullopt};
             }
             continue;
         }
-        if (!place) continue;
+        if (!place)
+            continue;
         if (!trim(text).empty()) {
             place->insertAt = line->end;
             place->needsLineEnd = line->end == line->contentEnd;
         }
         std::size_t equals = text.find('=');
-        if (isComment(text) || equals == std::string_view::npos) continue;
-        if (!sameName(trim(text.substr(0, equals)), key)) continue;
+        if (isComment(text) || equals == std::string_view::npos)
+            continue;
+        if (!sameName(trim(text.substr(0, equals)), key))
+            continue;
         std::size_t valueBegin = line->begin + equals + 1;
-        while (valueBegin < line->contentEnd && isBlank(text_[valueBegin])) ++valueBegin;
+        while (valueBegin < line->contentEnd && isBlank(text_[valueBegin]))
+            ++valueBegin;
         std::size_t valueEnd = line->contentEnd;
-        while (valueEnd > valueBegin && isBlank(text_[valueEnd - 1])) --valueEnd;
+        while (valueEnd > valueBegin && isBlank(text_[valueEnd - 1]))
+            --valueEnd;
         place->key = KeyPlace{valueBegin, valueEnd, line->contentEnd};
         return place;
     }
@@ -83,7 +99,8 @@ std::optional<IniDocument::SectionPlace> IniDocument::find(std::string_view sect
 std::optional<std::string> IniDocument::value(std::string_view section,
                                               std::string_view key) const {
     auto place = find(section, key);
-    if (!place || !place->key) return std::nullopt;
+    if (!place || !place->key)
+        return std::nullopt;
     return text_.substr(place->key->valueBegin, place->key->valueEnd - place->key->valueBegin);
 }
 
@@ -94,8 +111,7 @@ std::string IniDocument::lineEnd() const {
                                                                                        : "\n";
 }
 
-void IniDocument::setValue(std::string_view section, std::string_view key,
-                           std::string_view value) {
+void IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value) {
     const std::string eol = lineEnd();
     auto place = find(section, key);
     if (place && place->key) {
@@ -109,7 +125,8 @@ void IniDocument::setValue(std::string_view section, std::string_view key,
         text_.insert(place->insertAt, (place->needsLineEnd ? eol : "") + keyLine);
         return;
     }
-    if (!text_.empty() && text_.back() != '\n') text_ += eol;
+    if (!text_.empty() && text_.back() != '\n')
+        text_ += eol;
     text_ += "[" + std::string(section) + "]" + eol + keyLine;
 }
 

@@ -12,7 +12,7 @@ namespace tovlane {
 // bytes of that one value (or appends one line, or one section), so comments,
 // other sections and line ends stay exactly as they were.
 class IniDocument {
-public:
+  public:
     explicit IniDocument(std::string text) : text_(std::move(text)) {}
 
     // The raw bytes of the value, blanks around it removed; nullopt when the
@@ -23,7 +23,7 @@ public:
 
     const std::string& text() const { return text_; }
 
-private:
+  private:
     struct Line {
         std::size_t begin;       // first byte of the line
         std::size_t contentEnd;  // before CR LF or LF

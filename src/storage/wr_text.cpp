@@ -14,17 +14,21 @@ std::string joinScriptLines(std::string_view text) {
     std::string joined;
     joined.reserve(text.size());
     for (char c : text) {
-        if (c != '\r' && c != '\n') joined += c;
+        if (c != '\r' && c != '\n')
+            joined += c;
     }
     return joined;
 }
 
 std::string WRText::RFile() const {
-    if (!isExistingRegularFile(FileName)) return {};
+    if (!isExistingRegularFile(FileName))
+        return {};
     FileBytes file = readWholeFile(FileName);
-    if (!file.ok()) throw FileAccessError(FileName, systemReason(file.error));
+    if (!file.ok())
+        throw FileAccessError(FileName, systemReason(file.error));
     std::string_view bytes = file.bytes;
-    if (bytes.starts_with(kUtf8ByteOrderMark)) bytes.remove_prefix(kUtf8ByteOrderMark.size());
+    if (bytes.starts_with(kUtf8ByteOrderMark))
+        bytes.remove_prefix(kUtf8ByteOrderMark.size());
     return joinScriptLines(decodeFileText(bytes));
 }
 

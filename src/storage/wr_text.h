@@ -7,9 +7,10 @@ namespace tovlane {
 
 // A file that passed the existence test but could not be read or written.
 class FileAccessError : public std::runtime_error {
-public:
+  public:
     FileAccessError(std::string path, std::string reason)
-        : std::runtime_error(path + ": " + reason), Path(std::move(path)),
+        : std::runtime_error(path + ": " + reason),
+          Path(std::move(path)),
           Reason(std::move(reason)) {}
     std::string Path;
     std::string Reason;
@@ -18,7 +19,7 @@ public:
 // Reads a script file into one string, its lines run together, and writes one
 // string to a file.
 class WRText {
-public:
+  public:
     std::string FileName;
     std::string WText;
 
