@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The demo: builds tovlane, starts the stand-in SSTP server on a loopback
+# port, sends two entries (a literal script and a script file) with the real
+# tovlane binary, prints the requests as the server received them, and stops
+# the server.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build --target tovlane sstp-standin >/dev/null
+
+work=$(mktemp -d /tmp/tovlane-demo-XXXXXX)
+server_pid=""
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+build/bin/sstp-standin --port 0 >"$work/server.log" &
+server_pid=$!
+for _ in $(seq 100); do
+    grep -q '^listening' "$work/server.log" && break
+    sleep 0.05
+done
+port=$(sed -n 's/^listening on .* port \([0-9]*\)$/\1/p' "$work/server.log")
+
+# tovlane reads Tovlane.ini from its own directory, so the demo runs a copy.
+cp build/bin/tovlane "$work/"
+printf '%s\n' '\h\s[0]スクリプトファイルから\n' '\u\s[10]一行ずつ読んで、' '\h\s[5]つなげて送るよ。' \
+    >"$work/hello.txt"
+cat >"$work/Tovlane.ini" <<INI
+[Tovlane Setting]
+Address=127.0.0.1
+Port=$port
+ProtocolID=0
+AlarmFile0=\h\s[0]こんにちは、Tovlane です。\w9\u\s[10]よろしく〜。
+AlarmFile1=$work/hello.txt
+INI
+
+echo "== Tovlane.ini"
+cat "$work/Tovlane.ini"
+for entry in 0 1; do
+    echo "== tovlane $entry"
+    status=0
+    "$work/tovlane" "$entry" || status=$?
+    echo "exit status $status"
+done
+sleep 0.1
+echo "== what the SSTP server on 127.0.0.1 port $port received (decoded from Shift_JIS)"
+tail -n +2 "$work/server.log"

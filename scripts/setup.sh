@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, testing, the demo and the
+# screenshot need, and nothing when they are all there already.
+set -euo pipefail
+
+packages=(
+    g++ make cmake ninja-build binutils git     # tool chain (readelf checks the sender's libraries)
+    libgtest-dev                                # GoogleTest
+    libasio-dev                                 # standalone Asio for the sender and the stand-in server
+    clang-format                                # the formatting check
+    qt6-base-dev                                # the settings window (Qt 6 Widgets)
+    xvfb xauth fonts-noto-cjk                   # a display and Japanese fonts for the window
+)
+if [ "${TOVLANE_SCREENSHOT:-}" = 1 ]; then
+    packages+=(imagemagick)                     # "import" takes the screenshot
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+echo "setup: installing ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: run as root (or install these packages yourself)" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
