@@ -5,6 +5,8 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/write.hpp>
 
+#include <vector>
+
 #include "core/sstp_request.h"
 
 namespace tovlane {
@@ -29,19 +31,33 @@ void SstpSender::SendScript(const std::string& script, bool autoEnd) {
     reply_ = SstpReply();
     outcome_ = SendOutcome::Pending;
 
+    // An address needs no lookup; only a host name goes to the resolver,
+    // whose lookup runs on a thread of its own.
+    asio::error_code notAnAddress;
+    auto address = asio::ip::make_address(destination_.host, notAnAddress);
+    if (!notAnAddress) {
+        connect(std::vector{asio::ip::tcp::endpoint(address, destination_.port)});
+        return;
+    }
     connection_->resolver.async_resolve(
         destination_.host, std::to_string(destination_.port),
         asio::ip::tcp::resolver::numeric_service,
         [this](const asio::error_code& error, asio::ip::tcp::resolver::results_type results) {
             if (error)
                 return onError(error);
-            asio::async_connect(connection_->socket, results,
-                                [this](const asio::error_code& connectError, const auto&) {
-                                    if (connectError)
-                                        return onError(connectError);
-                                    onConnect();
-                                });
+            connect(results);
         });
+}
+
+// Tries each address in turn until one accepts.
+template <typename Endpoints>
+void SstpSender::connect(const Endpoints& endpoints) {
+    asio::async_connect(connection_->socket, endpoints,
+                        [this](const asio::error_code& error, const auto&) {
+                            if (error)
+                                return onError(error);
+                            onConnect();
+                        });
 }
 
 void SstpSender::onConnect() {

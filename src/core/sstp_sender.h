@@ -47,6 +47,8 @@ class SstpSender {
   private:
     struct Connection;
 
+    template <typename Endpoints>
+    void connect(const Endpoints& endpoints);
     void onConnect();
     void readReply();
     void onClose();
