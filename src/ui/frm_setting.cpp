@@ -1,0 +1,245 @@
+#include "ui/frm_setting.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cmath>
+
+#include "storage/ini_access.h"
+
+namespace tovlane {
+namespace {
+
+// Positions and sizes are kept in twips, the layout's own unit; 15 twips make
+// one device-independent pixel, and Qt scales those for high-DPI screens.
+struct Twips {
+    int left, top, width, height;
+};
+
+QRect toPixels(Twips twips) {
+    auto pixels = [](int value) { return static_cast<int>(std::lround(value / 15.0)); };
+    return {pixels(twips.left), pixels(twips.top), pixels(twips.width), pixels(twips.height)};
+}
+
+constexpr Twips kClientArea{0, 0, 5880, 4920};
+constexpr Twips kSendToFrame{105, 105, 4005, 1170};
+constexpr Twips kAddressLabel{105, 210, 1170, 225};
+constexpr Twips kPortLabel{105, 525, 1170, 225};
+constexpr Twips kAddressBox{1260, 187, 2640, 270};
+constexpr Twips kPortBox{1260, 502, 2640, 270};
+constexpr Twips kFilesFrame{105, 1365, 5685, 3480};
+constexpr Twips kOkButton{4200, 105, 1590, 330};
+constexpr Twips kCancelButton{4200, 525, 1590, 330};
+constexpr Twips kProtocolList{1260, 802, 2640, 300};
+constexpr Twips kProtocolLabel{105, 840, 1170, 225};
+constexpr int kRowStep = 315;
+Twips browseButton(int i) {
+    return {105, 315 + kRowStep * i, 225, 225};
+}
+Twips entryBox(int i) {
+    return {420, 285 + kRowStep * i, 5160, 270};
+}
+
+// The original platform's dialogs used a 9-point (12-pixel) UI font.
+constexpr int kLargestFontPixels = 12;
+constexpr int kSmallestFontPixels = 8;
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QLabel* rightAlignedLabel(const char* caption, QWidget* parent, Twips place, QWidget* buddy) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setGeometry(toPixels(place));
+    label->setBuddy(buddy);
+    return label;
+}
+
+QLineEdit* textBox(QWidget* parent, Twips place) {
+    auto* box = new QLineEdit(parent);
+    box->setGeometry(toPixels(place));
+    return box;
+}
+
+// Whether a caption, access-key marker removed, fits the control's space.
+bool captionFits(const QFontMetrics& metrics, const QString& caption, QSize space) {
+    QString shown = caption;
+    shown.remove('&');
+    return metrics.horizontalAdvance(shown) <= space.width() && metrics.height() <= space.height();
+}
+
+}  // namespace
+
+FilePicker qtFilePicker() {
+    return [](QWidget* parent, const FilePickerRequest& request) -> std::optional<QString> {
+        QFileDialog dialog(parent, request.title);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setNameFilters(request.filters);
+        dialog.selectNameFilter(request.filters.value(0));
+        dialog.selectFile(request.initialFileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+    };
+}
+
+ErrorReporter messageBoxReporter() {
+    return [](QWidget* parent, const QString& text) {
+        QMessageBox::critical(parent, parent ? parent->windowTitle() : QString("Tovlane"), text);
+    };
+}
+
+frmSetting::frmSetting(std::string programDirectory, FilePicker picker, ErrorReporter reporter,
+                       QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      programDirectory_(std::move(programDirectory)),
+      picker_(std::move(picker)),
+      reporter_(std::move(reporter)) {
+    setObjectName("frmSetting");
+    setFixedSize(toPixels(kClientArea).size());
+    setSizeGripEnabled(false);
+    createControls();
+    setTabOrder();
+    fitFontToCaptions();
+    txtIPAddr->setFocus();
+}
+
+void frmSetting::createControls() {
+    fraSendTo = new QGroupBox(QString::fromUtf8("送信先 / プロトコル"), this);
+    fraSendTo->setGeometry(toPixels(kSendToFrame));
+    txtIPAddr = textBox(fraSendTo, kAddressBox);
+    txtPort = textBox(fraSendTo, kPortBox);
+    cboProtocol = new QComboBox(fraSendTo);
+    cboProtocol->setEditable(false);
+    for (auto line : kRequestLines)
+        cboProtocol->addItem(QString::fromUtf8(line.data(), line.size()));
+    cboProtocol->setGeometry(toPixels(kProtocolList));
+    Label1 = rightAlignedLabel("IPアドレス(&A)：", fraSendTo, kAddressLabel, txtIPAddr);
+    Label2 = rightAlignedLabel("ポート(&P)：", fraSendTo, kPortLabel, txtPort);
+    Label3 = rightAlignedLabel("プロトコル(&S)：", fraSendTo, kProtocolLabel, cboProtocol);
+
+    fraFiles = new QGroupBox(QString::fromUtf8("スクリプト / スクリプトファイル"), this);
+    fraFiles->setGeometry(toPixels(kFilesFrame));
+    for (int i = 0; i < kEntryCount; ++i) {
+        cmdFileOpen[i] = new QPushButton("&" + QString::number(i), fraFiles);
+        cmdFileOpen[i]->setGeometry(toPixels(browseButton(i)));
+        cmdFileOpen[i]->setAutoDefault(false);
+        connect(cmdFileOpen[i], &QPushButton::clicked, this, [this, i] { cmdFileOpen_Click(i); });
+        txtAlarmFile[i] = textBox(fraFiles, entryBox(i));
+    }
+
+    cmdOK = new QPushButton("OK", this);
+    cmdOK->setGeometry(toPixels(kOkButton));
+    cmdOK->setDefault(true);
+    connect(cmdOK, &QPushButton::clicked, this, &frmSetting::cmdOK_Click);
+    cmdCancel = new QPushButton(QString::fromUtf8("キャンセル(&C)"), this);
+    cmdCancel->setGeometry(toPixels(kCancelButton));
+    cmdCancel->setAutoDefault(false);
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    // Object names let tests and accessibility tools find each control.
+    for (auto [widget, name] :
+         std::initializer_list<std::pair<QObject*, const char*>>{{fraSendTo, "fraSendTo"},
+                                                                 {Label1, "Label1"},
+                                                                 {Label2, "Label2"},
+                                                                 {txtIPAddr, "txtIPAddr"},
+                                                                 {txtPort, "txtPort"},
+                                                                 {fraFiles, "fraFiles"},
+                                                                 {cmdOK, "cmdOK"},
+                                                                 {cmdCancel, "cmdCancel"},
+                                                                 {cboProtocol, "cboProtocol"},
+                                                                 {Label3, "Label3"}}) {
+        widget->setObjectName(name);
+    }
+    for (int i = 0; i < kEntryCount; ++i) {
+        cmdFileOpen[i]->setObjectName(QString("cmdFileOpen%1").arg(i));
+        txtAlarmFile[i]->setObjectName(QString("txtAlarmFile%1").arg(i));
+    }
+}
+
+// Tab goes through the address and port, each browse button and its entry,
+// then OK, Cancel and last the request-line list, and round again.
+void frmSetting::setTabOrder() {
+    std::vector<QWidget*> chain = {txtIPAddr, txtPort};
+    for (int i = 0; i < kEntryCount; ++i) {
+        chain.push_back(cmdFileOpen[i]);
+        chain.push_back(txtAlarmFile[i]);
+    }
+    chain.insert(chain.end(), {cmdOK, cmdCancel, cboProtocol});
+    for (std::size_t i = 0; i + 1 < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i], chain[i + 1]);
+}
+
+// The layout's sizes are fixed, so the font is the one thing that can give:
+// the largest size up to 9 points at which every caption fits its control.
+void frmSetting::fitFontToCaptions() {
+    QFont chosen = font();
+    for (int pixels = kLargestFontPixels; pixels >= kSmallestFontPixels; --pixels) {
+        chosen.setPixelSize(pixels);
+        QFontMetrics metrics(chosen);
+        bool fits = true;
+        for (auto* label : findChildren<QLabel*>()) {
+            fits = fits && captionFits(metrics, label->text(), label->size());
+        }
+        for (auto* button : findChildren<QPushButton*>()) {
+            fits = fits && captionFits(metrics, button->text(), button->size() - QSize(4, 2));
+        }
+        for (auto* frame : findChildren<QGroupBox*>()) {
+            fits = fits && captionFits(metrics, frame->title(), frame->size() - QSize(16, 0));
+        }
+        if (fits)
+            break;
+    }
+    setFont(chosen);
+}
+
+void frmSetting::setFields(const FormFields& fields) {
+    txtIPAddr->setText(fromUtf8(fields.address));
+    txtPort->setText(fromUtf8(fields.port));
+    cboProtocol->setCurrentIndex(fields.protocolIndex);
+    for (int i = 0; i < kEntryCount; ++i)
+        txtAlarmFile[i]->setText(fromUtf8(fields.entries[i]));
+}
+
+FormFields frmSetting::fields() const {
+    FormFields fields;
+    fields.address = txtIPAddr->text().toStdString();
+    fields.port = txtPort->text().toStdString();
+    fields.protocolIndex = cboProtocol->currentIndex();
+    for (int i = 0; i < kEntryCount; ++i)
+        fields.entries[i] = txtAlarmFile[i]->text().toStdString();
+    return fields;
+}
+
+// Saves all thirteen settings and closes; when a write fails, the window
+// stays open with the user's edits so nothing typed is lost.
+void frmSetting::cmdOK_Click() {
+    INIAccess ini(programDirectory_);
+    if (saveSettings(ini, fields())) {
+        accept();
+        return;
+    }
+    reporter_(this, QString::fromUtf8("設定ファイル %1 に保存できませんでした。\n%2")
+                        .arg(fromUtf8(ini.FullPath()), fromUtf8(ini.LastError)));
+}
+
+void frmSetting::cmdFileOpen_Click(int index) {
+    FilePickerRequest request{
+        QString::fromUtf8("ファイルを開く"),
+        {QString::fromUtf8("テキストファイル(*.txt)"), QString::fromUtf8("すべてのファイル(*.*)")},
+        "*.txt"};
+    if (auto path = picker_(this, request))
+        txtAlarmFile[index]->setText(*path);
+}
+
+}  // namespace tovlane

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/startup.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tovlane {
+
+// What the settings window asks of the file-open dialog.
+struct FilePickerRequest {
+    QString title;
+    QStringList filters;  // the first is selected when the dialog opens
+    QString initialFileName;
+};
+
+// Shows the file-open dialog; the chosen file's absolute path, or nullopt
+// when the user cancels.
+using FilePicker = std::function<std::optional<QString>(QWidget* parent, const FilePickerRequest&)>;
+// Shows an error to the user.
+using ErrorReporter = std::function<void(QWidget* parent, const QString& text)>;
+
+FilePicker qtFilePicker();
+ErrorReporter messageBoxReporter();
+
+// The settings window: the destination, the request line and the ten script
+// entries, saved with OK through INIAccess.
+class frmSetting : public QDialog {
+  public:
+    // programDirectory is where Tovlane.ini lives (the executable's directory).
+    frmSetting(std::string programDirectory, FilePicker picker, ErrorReporter reporter,
+               QWidget* parent = nullptr);
+
+    void setFields(const FormFields& fields);
+    FormFields fields() const;
+
+    QGroupBox* fraSendTo;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLineEdit* txtIPAddr;
+    QLineEdit* txtPort;
+    QGroupBox* fraFiles;
+    std::array<QPushButton*, kEntryCount> cmdFileOpen;
+    std::array<QLineEdit*, kEntryCount> txtAlarmFile;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+    QComboBox* cboProtocol;
+    QLabel* Label3;
+
+  private:
+    void createControls();
+    void setTabOrder();
+    void fitFontToCaptions();
+    void cmdOK_Click();
+    void cmdFileOpen_Click(int index);
+
+    std::string programDirectory_;
+    FilePicker picker_;
+    ErrorReporter reporter_;
+};
+
+}  // namespace tovlane

@@ -1,0 +1,70 @@
+#include "ui/settings_app.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/exit_status.h"
+#include "storage/file_io.h"
+#include "ui/frm_setting.h"
+
+namespace tovlane {
+namespace {
+
+void reportNoWindow(const std::string& why) {
+    std::fprintf(stderr, "tovlane: 設定画面を開けません: %s\n", why.c_str());
+}
+
+bool hasGraphicalSession() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
+
+// While Qt connects to the display, its complaints are held back; if it gives
+// up (a fatal message, which would abort with a core dump), the user gets one
+// line and a plain exit status instead.
+void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type != QtFatalMsg)
+        return;
+    QString firstLine = message.section('\n', 0, 0);
+    reportNoWindow("ディスプレイに接続できません（" + firstLine.toStdString() + "）");
+    std::fflush(stderr);
+    ::_exit(kExitSettingsUnavailable);
+}
+
+}  // namespace
+
+int runSettingsApp(int argc, char** argv) {
+    if (!hasGraphicalSession()) {
+        reportNoWindow(
+            "グラフィカルなセッションが必要です（DISPLAY も WAYLAND_DISPLAY もありません）");
+        return kExitSettingsUnavailable;
+    }
+    QtMessageHandler previous = qInstallMessageHandler(quietStartupHandler);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
+
+    INIAccess ini;
+    Startup startup = loadStartup(ini);
+    if (!startup.error.empty()) {
+        QMessageBox::critical(nullptr, QString::fromStdString(startup.title),
+                              QString::fromStdString(startup.error));
+        return kExitBadProtocolId;
+    }
+    frmSetting form(executableDirectory(), qtFilePicker(), messageBoxReporter());
+    form.setWindowTitle(QString::fromStdString(startup.title));
+    form.setFields(startup.fields);
+    form.show();
+    form.exec();
+    return 0;
+}
+
+}  // namespace tovlane
