@@ -11,20 +11,9 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target tovlane sstp-standin min-sender bench-measure >/dev/null
 
 work=$(mktemp -d /tmp/tovlane-bench-XXXXXX)
-server_pid=""
-cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-build/bin/sstp-standin --port 0 --quiet >"$work/server.log" &
-server_pid=$!
-for _ in $(seq 100); do
-    grep -q '^listening' "$work/server.log" && break
-    sleep 0.05
-done
-port=$(sed -n 's/^listening on .* port \([0-9]*\)$/\1/p' "$work/server.log")
+source scripts/standin.sh
+start_standin "$work" --quiet
+port=$standin_port
 
 cp build/bin/tovlane "$work/"
 script='\h\s[0]ベンチマークです。\w9\u\s[10]何度も送るよ。'
