@@ -109,7 +109,7 @@ frmSetting::frmSetting(std::string programDirectory, FilePicker picker, ErrorRep
     setFixedSize(toPixels(kClientArea).size());
     setSizeGripEnabled(false);
     createControls();
-    setTabOrder();
+    chainTabOrder();
     fitFontToCaptions();
     txtIPAddr->setFocus();
 }
@@ -169,7 +169,7 @@ void frmSetting::createControls() {
 
 // Tab goes through the address and port, each browse button and its entry,
 // then OK, Cancel and last the request-line list, and round again.
-void frmSetting::setTabOrder() {
+void frmSetting::chainTabOrder() {
     std::vector<QWidget*> chain = {txtIPAddr, txtPort};
     for (int i = 0; i < kEntryCount; ++i) {
         chain.push_back(cmdFileOpen[i]);

@@ -60,7 +60,7 @@ class frmSetting : public QDialog {
 
   private:
     void createControls();
-    void setTabOrder();
+    void chainTabOrder();
     void fitFontToCaptions();
     void cmdOK_Click();
     void cmdFileOpen_Click(int index);
