@@ -9,6 +9,7 @@ packages=(
     libasio-dev                                 # standalone Asio for the sender and the stand-in server
     clang-format                                # the formatting check
     qt6-base-dev                                # the settings window (Qt 6 Widgets)
+    qt6-translations-l10n                       # Japanese texts in Qt's file dialog
     xvfb xauth fonts-noto-cjk                   # a display and Japanese fonts for the window
 )
 if [ "${TOVLANE_SCREENSHOT:-}" = 1 ]; then

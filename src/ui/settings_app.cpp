@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -51,6 +53,13 @@ int runSettingsApp(int argc, char** argv) {
     QtMessageHandler previous = qInstallMessageHandler(quietStartupHandler);
     QApplication app(argc, argv);
     qInstallMessageHandler(previous);
+
+    // The window is Japanese, so Qt's own texts (the file dialog's buttons
+    // and labels) are too, where Qt's translations are installed.
+    QTranslator qtTexts;
+    if (qtTexts.load("qtbase_ja", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtTexts);
+    }
 
     INIAccess ini;
     Startup startup = loadStartup(ini);
