@@ -6,18 +6,10 @@
 #include <limits>
 
 #include "core/startup.h"
+#include "storage/blanks.h"
 
 namespace tovlane {
 namespace {
-
-std::string_view trimBlanks(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 std::size_t countDigits(std::string_view text, std::size_t from) {
     std::size_t end = from;

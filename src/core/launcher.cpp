@@ -30,6 +30,8 @@ std::string quoted(const std::string& text) {
 }
 
 void printHelp() {
+    INIAccess settings;
+    settings.FileName = kSettingsFileName;
     std::printf(
         "使い方: tovlane [N]\n"
         "  tovlane N          エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します\n"
@@ -53,7 +55,7 @@ void printHelp() {
         "   8  スクリプトファイルを読み込めない\n"
         "   9  接続できない (拒否、ホスト名不明、切断など)\n"
         "  10  設定画面を開けない\n",
-        joinPath(executableDirectory(), kSettingsFileName).c_str());
+        settings.FullPath().c_str());
 }
 
 int failEntryIndex(const EntryIndex& index, const std::string& commandLine) {

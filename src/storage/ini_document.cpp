@@ -2,20 +2,10 @@
 
 #include <algorithm>
 
+#include "storage/blanks.h"
+
 namespace tovlane {
 namespace {
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 char asciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -29,17 +19,17 @@ bool sameName(std::string_view a, std::string_view b) {
 
 // "[name]" gives name; anything else is not a section header.
 std::optional<std::string_view> sectionName(std::string_view line) {
-    line = trim(line);
+    line = trimBlanks(line);
     if (line.empty() || line.front() != '[')
         return std::nullopt;
     std::size_t close = line.find(']');
     if (close == std::string_view::npos)
         return std::nullopt;
-    return trim(line.substr(1, close - 1));
+    return trimBlanks(line.substr(1, close - 1));
 }
 
 bool isComment(std::string_view line) {
-    line = trim(line);
+    line = trimBlanks(line);
     return !line.empty() && (line.front() == ';' || line.front() == '#');
 }
 
@@ -75,14 +65,14 @@ std::optional<IniDocument::SectionPlace> IniDocument::find(std::string_view sect
         }
         if (!place)
             continue;
-        if (!trim(text).empty()) {
+        if (!trimBlanks(text).empty()) {
             place->insertAt = line->end;
             place->needsLineEnd = line->end == line->contentEnd;
         }
         std::size_t equals = text.find('=');
         if (isComment(text) || equals == std::string_view::npos)
             continue;
-        if (!sameName(trim(text.substr(0, equals)), key))
+        if (!sameName(trimBlanks(text.substr(0, equals)), key))
             continue;
         std::size_t valueBegin = line->begin + equals + 1;
         while (valueBegin < line->contentEnd && isBlank(text_[valueBegin]))
