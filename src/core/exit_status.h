@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/result.h"
+
 namespace tovlane {
 
 // The process exit statuses, one for each way a run can end. README and
@@ -17,5 +19,13 @@ enum ExitStatus : int {
     kExitConnectionFailed = 9,      // refused, host not found, reset, ...
     kExitSettingsUnavailable = 10,  // the settings window cannot be opened
 };
+
+struct ErrorEnd {
+    ExitStatus status;
+    bool silent;  // ends that are no fault of the user's input print nothing
+};
+
+// How a run that stopped on this error ends.
+ErrorEnd errorEnd(ErrorCode code);
 
 }  // namespace tovlane

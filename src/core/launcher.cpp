@@ -2,15 +2,16 @@
 
 #include <unistd.h>
 
-#include <asio/io_context.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "core/command_line.h"
 #include "core/exit_status.h"
+#include "core/messages.h"
+#include "core/settings.h"
 #include "core/sstp_sender.h"
-#include "core/startup.h"
 #include "core/version.h"
 #include "storage/file_io.h"
 #include "storage/wr_text.h"
@@ -20,18 +21,18 @@ namespace {
 
 constexpr const char* kSettingsProgram = "tovlane-settings";
 
-int fail(ExitStatus status, const std::string& message) {
-    std::fprintf(stderr, "tovlane: %s\n", message.c_str());
-    return status;
-}
-
-std::string quoted(const std::string& text) {
-    return "\"" + text + "\"";
+// The one place where an error becomes what the user sees: one line on
+// stderr (none for the silent ends) and the exit status.
+int endWith(const Status& outcome) {
+    if (outcome)
+        return kExitAccepted;
+    ErrorEnd end = errorEnd(outcome.error().code);
+    if (!end.silent)
+        std::fprintf(stderr, "tovlane: %s\n", outcome.error().reason.c_str());
+    return end.status;
 }
 
 void printHelp() {
-    INIAccess settings;
-    settings.FileName = kSettingsFileName;
     std::printf(
         "使い方: tovlane [N]\n"
         "  tovlane N          エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します\n"
@@ -55,80 +56,46 @@ void printHelp() {
         "   8  スクリプトファイルを読み込めない\n"
         "   9  接続できない (拒否、ホスト名不明、切断など)\n"
         "  10  設定画面を開けない\n",
-        settings.FullPath().c_str());
-}
-
-int failEntryIndex(const EntryIndex& index, const std::string& commandLine) {
-    switch (index.problem) {
-        case IndexProblem::NotANumber:
-            return fail(kExitNotANumber,
-                        "コマンドライン " + quoted(commandLine) + " は数値ではありません");
-        case IndexProblem::OutOfRange:
-            return fail(kExitOutOfRange,
-                        "コマンドライン " + quoted(commandLine) + " は範囲外です（-32768〜32767）");
-        default:
-            return fail(kExitNoSuchEntry, "コマンドライン " + quoted(commandLine) + " のエントリ " +
-                                              std::to_string(index.value) +
-                                              " はありません（0〜9 を指定してください）");
-    }
+        settingsStore().FullPath().c_str());
 }
 
 // The script an entry stands for: the contents of the file it names, or the
 // entry text itself.
-std::string scriptFor(const std::string& entry) {
+Result<std::string> scriptFor(const std::string& entry, int index) {
     if (!isExistingRegularFile(entry))
         return entry;
     WRText reader;
     reader.FileName = entry;
-    return reader.RFile();
+    auto script = reader.RFile();
+    if (!script) {
+        return Error{ErrorCode::UnreadableScript, "スクリプトファイル " + quoted(entry) +
+                                                      " を読み込めません（" + alarmFileKey(index) +
+                                                      "）: " + script.error().reason};
+    }
+    return script;
 }
 
-int sendEntry(const std::string& commandLine) {
-    INIAccess ini;
-    Startup startup = loadStartup(ini);
-    if (!startup.error.empty())
-        return fail(kExitBadProtocolId, startup.error);
-    const FormFields& fields = startup.fields;
-
-    EntryIndex index = parseEntryIndex(commandLine);
-    if (index.problem != IndexProblem::None)
-        return failEntryIndex(index, commandLine);
-    const std::string& entry = fields.entries[index.value];
+Status sendEntry(const std::string& commandLine) {
+    INIAccess store = settingsStore();
+    auto settings = loadSettings(store);
+    if (!settings)
+        return settings.error();
+    auto index = parseEntryIndex(commandLine, kEntryCount);
+    if (!index)
+        return index.error();
+    const std::string& entry = settings->entries[*index];
     if (entry.empty())
-        return kExitEmptyEntry;
-
-    std::string script;
-    try {
-        script = scriptFor(entry);
-    } catch (const FileAccessError& error) {
-        return fail(kExitUnreadableScript, "スクリプトファイル " + quoted(error.Path) +
-                                               " を読み込めません（" + alarmFileKey(index.value) +
-                                               "）: " + error.Reason);
-    }
-    if (fields.protocolIndex < 0) {
-        return fail(kExitBadProtocolId, ini.FullPath() +
-                                            " の ProtocolID \"-1\" ではリクエスト行が" +
-                                            "選ばれていないため送信できません");
-    }
-    auto port = parsePort(fields.port);
-    if (!port) {
-        return fail(kExitBadPort, ini.FullPath() + " の Port " + quoted(fields.port) +
-                                      " は 1〜65535 の整数ではありません");
-    }
-
-    asio::io_context io;
-    SstpSender sender(io,
-                      {fields.address, *port, std::string(kRequestLines[fields.protocolIndex])});
-    sender.SendScript(script, true);
-    io.run();
-    switch (sender.outcome()) {
-        case SendOutcome::Accepted:
-            return kExitAccepted;
-        case SendOutcome::Refused:
-            return kExitRefusedByServer;
-        default:
-            return kExitConnectionFailed;
-    }
+        return Error{ErrorCode::EmptyEntry, "エントリ " + std::to_string(*index) + " は空です"};
+    auto script = scriptFor(entry, *index);
+    if (!script)
+        return script.error();
+    auto requestLine = selectedRequestLine(*settings, store);
+    if (!requestLine)
+        return requestLine.error();
+    auto port = portNumber(*settings, store);
+    if (!port)
+        return port.error();
+    return SendScript({settings->address, *port, std::string(*requestLine)}, *script);
 }
 
 // The window lives in its own program so that send mode never loads Qt; it
@@ -137,8 +104,9 @@ int openSettings() {
     std::string program = joinPath(executableDirectory(), kSettingsProgram);
     const char* argv[] = {kSettingsProgram, nullptr};
     ::execv(program.c_str(), const_cast<char* const*>(argv));
-    return fail(kExitSettingsUnavailable,
-                "設定画面 " + quoted(program) + " を開けません: " + systemReason(errno));
+    std::fprintf(stderr, "tovlane: 設定画面 %s を開けません: %s\n", quoted(program).c_str(),
+                 std::strerror(errno));
+    return kExitSettingsUnavailable;
 }
 
 }  // namespace
@@ -155,7 +123,7 @@ int runLauncher(int argc, const char* const* argv) {
     }
     if (commandLine.empty())
         return openSettings();
-    return sendEntry(commandLine);
+    return endWith(sendEntry(commandLine));
 }
 
 }  // namespace tovlane

@@ -60,7 +60,9 @@ SstpReply::State SstpReply::feed(std::string_view bytes) {
 void SstpReply::takeLine(std::string_view line) {
     if (!status_) {
         status_ = parseStatusLine(line);
-        if (!status_)
+        if (status_)
+            statusLine_ = line;
+        else
             state_ = State::NotSstp;
     } else if (line.empty()) {
         state_ = State::Complete;

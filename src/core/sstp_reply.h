@@ -16,6 +16,8 @@ class SstpReply {
     State state() const { return state_; }
     // The status code, once the status line has arrived.
     std::optional<int> status() const { return status_; }
+    // The status line as it arrived ("SSTP/1.1 512 Invisible"), or "".
+    const std::string& statusLine() const { return statusLine_; }
 
   private:
     void takeLine(std::string_view line);
@@ -23,6 +25,7 @@ class SstpReply {
     std::string pending_;
     State state_ = State::Incomplete;
     std::optional<int> status_;
+    std::string statusLine_;
 };
 
 // "SSTP/1.1 200 OK" gives 200; anything else is not an SSTP status line.

@@ -5,107 +5,64 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/write.hpp>
 
-#include <vector>
+#include <array>
 
+#include "core/sstp_reply.h"
 #include "core/sstp_request.h"
 
 namespace tovlane {
+namespace {
 
-struct SstpSender::Connection {
-    explicit Connection(asio::io_context& io) : resolver(io), socket(io) {}
-    asio::ip::tcp::resolver resolver;
-    asio::ip::tcp::socket socket;
-};
+using asio::ip::tcp;
 
-SstpSender::SstpSender(asio::io_context& io, Destination destination)
-    : io_(io), destination_(std::move(destination)) {}
+Error connectionFailed(const asio::error_code& error) {
+    return {ErrorCode::ConnectionFailed, error.message()};
+}
 
-SstpSender::~SstpSender() = default;
-
-void SstpSender::SendScript(const std::string& script, bool autoEnd) {
-    blnAutoEnd = false;
-    connection_.reset();  // closes any earlier connection
-    connection_ = std::make_unique<Connection>(io_);
-    strScript = script;
-    blnAutoEnd = autoEnd;
-    reply_ = SstpReply();
-    outcome_ = SendOutcome::Pending;
-
-    // An address needs no lookup; only a host name goes to the resolver,
-    // whose lookup runs on a thread of its own.
-    asio::error_code notAnAddress;
-    auto address = asio::ip::make_address(destination_.host, notAnAddress);
-    if (!notAnAddress) {
-        connect(std::vector{asio::ip::tcp::endpoint(address, destination_.port)});
-        return;
+// An address needs no lookup; only a host name goes to the resolver.
+asio::error_code connect(tcp::socket& socket, const Destination& to) {
+    asio::error_code error;
+    auto address = asio::ip::make_address(to.host, error);
+    if (!error) {
+        socket.connect(tcp::endpoint(address, to.port), error);
+        return error;
     }
-    connection_->resolver.async_resolve(
-        destination_.host, std::to_string(destination_.port),
-        asio::ip::tcp::resolver::numeric_service,
-        [this](const asio::error_code& error, asio::ip::tcp::resolver::results_type results) {
-            if (error)
-                return onError(error);
-            connect(results);
-        });
+    tcp::resolver resolver(socket.get_executor());
+    auto addresses =
+        resolver.resolve(to.host, std::to_string(to.port), tcp::resolver::numeric_service, error);
+    if (!error)
+        asio::connect(socket, addresses, error);
+    return error;
 }
 
-// Tries each address in turn until one accepts.
-template <typename Endpoints>
-void SstpSender::connect(const Endpoints& endpoints) {
-    asio::async_connect(connection_->socket, endpoints,
-                        [this](const asio::error_code& error, const auto&) {
-                            if (error)
-                                return onError(error);
-                            onConnect();
-                        });
-}
+}  // namespace
 
-void SstpSender::onConnect() {
-    request_ = buildRequest(destination_.requestLine, strScript);
-    asio::async_write(connection_->socket, asio::buffer(request_),
-                      [this](const asio::error_code& error, std::size_t) {
-                          if (error)
-                              return onError(error);
-                          readReply();
-                      });
-}
+Status SendScript(const Destination& to, const std::string& script) {
+    asio::io_context io;
+    tcp::socket socket(io);
+    if (auto error = connect(socket, to))
+        return connectionFailed(error);
+    asio::error_code error;
+    asio::write(socket, asio::buffer(buildRequest(to.requestLine, script)), error);
+    if (error)
+        return connectionFailed(error);
 
-void SstpSender::readReply() {
-    connection_->socket.async_read_some(
-        asio::buffer(readBuffer_), [this](const asio::error_code& error, std::size_t count) {
-            if (error == asio::error::eof)
-                return onClose();
-            if (error)
-                return onError(error);
-            if (reply_.feed(std::string_view(readBuffer_.data(), count)) ==
-                SstpReply::State::Complete) {
-                return onClose();
-            }
-            readReply();
-        });
-}
-
-// The server closed the connection, or its reply is complete: either way the
-// exchange is over, and the status (if any) says whether the script was taken.
-void SstpSender::onClose() {
-    auto status = reply_.status();
-    bool refused = status && (*status < 200 || *status > 299);
-    finish(refused ? SendOutcome::Refused : SendOutcome::Accepted);
-}
-
-void SstpSender::onError(const asio::error_code& error) {
-    // An operation of a connection that SendScript has since replaced.
-    if (error == asio::error::operation_aborted)
-        return;
-    finish(SendOutcome::ConnectionFailed);
-}
-
-void SstpSender::finish(SendOutcome outcome) {
-    outcome_ = outcome;
-    asio::error_code ignored;
-    connection_->socket.close(ignored);
-    if (blnAutoEnd)
-        io_.stop();
+    // Real servers often answer and leave the connection open: a complete
+    // reply ends the exchange as the server's close does.
+    SstpReply reply;
+    std::array<char, 4096> buffer;
+    while (reply.state() != SstpReply::State::Complete) {
+        std::size_t count = socket.read_some(asio::buffer(buffer), error);
+        if (error == asio::error::eof)
+            break;
+        if (error)
+            return connectionFailed(error);
+        reply.feed(std::string_view(buffer.data(), count));
+    }
+    auto status = reply.status();
+    if (status && (*status < 200 || *status > 299))
+        return Error{ErrorCode::RefusedByServer, reply.statusLine()};
+    return {};
 }
 
 }  // namespace tovlane

@@ -1,16 +1,8 @@
 #pragma once
 
-#include <array>
-#include <memory>
-#include <optional>
 #include <string>
-#include <system_error>
 
-#include "core/sstp_reply.h"
-
-namespace asio {
-class io_context;
-}  // namespace asio
+#include "storage/result.h"
 
 namespace tovlane {
 
@@ -20,50 +12,11 @@ struct Destination {
     std::string requestLine;
 };
 
-enum class SendOutcome {
-    Pending,           // still connecting or waiting for the server
-    Accepted,          // written, then a 2xx reply or the server closed
-    Refused,           // the server answered with another status
-    ConnectionFailed,  // refused, host not found, reset, ...
-};
-
-// One SSTP connection driven by an asio::io_context: resolve, connect (each
-// resolved address in turn), write the request, then follow the reply until
-// the server closes or the reply is complete.
-class SstpSender {
-  public:
-    SstpSender(asio::io_context& io, Destination destination);
-    ~SstpSender();
-    SstpSender(const SstpSender&) = delete;
-    SstpSender& operator=(const SstpSender&) = delete;
-
-    // Starts the exchange and returns at once. With autoEnd the io_context
-    // stops as soon as the exchange ends, so its run() returns.
-    void SendScript(const std::string& script, bool autoEnd);
-
-    SendOutcome outcome() const { return outcome_; }
-    std::optional<int> replyStatus() const { return reply_.status(); }
-
-  private:
-    struct Connection;
-
-    template <typename Endpoints>
-    void connect(const Endpoints& endpoints);
-    void onConnect();
-    void readReply();
-    void onClose();
-    void onError(const std::error_code& error);
-    void finish(SendOutcome outcome);
-
-    asio::io_context& io_;
-    Destination destination_;
-    std::unique_ptr<Connection> connection_;
-    std::string strScript;
-    bool blnAutoEnd = false;
-    std::string request_;
-    std::array<char, 4096> readBuffer_{};
-    SstpReply reply_;
-    SendOutcome outcome_ = SendOutcome::Pending;
-};
+// The one SSTP exchange of a run, as a straight line: connect (an address
+// directly, a host name through the resolver, each of its addresses in turn),
+// write the request, then read until the reply is complete or the server
+// closes. RefusedByServer when the reply's status is not 2xx (the status line
+// is the reason); ConnectionFailed with the system's reason.
+Status SendScript(const Destination& to, const std::string& script);
 
 }  // namespace tovlane

@@ -82,32 +82,33 @@ void syncDirectory(const std::string& directory) {
         ::fsync(dir.get());
 }
 
-}  // namespace
-
-std::string systemReason(int error) {
-    return std::strerror(error);
+Error systemError(int error, ErrorCode code = ErrorCode::FileUnwritable) {
+    return {error == ENOENT && code == ErrorCode::FileUnreadable ? ErrorCode::FileMissing : code,
+            std::strerror(error)};
 }
 
-FileBytes readWholeFile(const std::string& path) {
+}  // namespace
+
+Result<std::string> readWholeFile(const std::string& path) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
-        return {{}, errno};
-    FileBytes result;
+        return systemError(errno, ErrorCode::FileUnreadable);
+    std::string bytes;
     char buffer[65536];
     for (;;) {
         ssize_t count = ::read(file.get(), buffer, sizeof buffer);
         if (count == 0)
-            return result;
+            return bytes;
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            return {{}, errno};
+            return systemError(errno, ErrorCode::FileUnreadable);
         }
-        result.bytes.append(buffer, static_cast<std::size_t>(count));
+        bytes.append(buffer, static_cast<std::size_t>(count));
     }
 }
 
-std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view bytes) {
+Status writeFileAtomically(const std::string& path, std::string_view bytes) {
     const std::string target = resolveLink(path);
     const std::string directory = directoryOf(target);
     std::string tempName = joinPath(directory, ".tovlane-XXXXXX");
@@ -116,11 +117,11 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
 
     FileDescriptor temp(::mkostemp(templ.data(), O_CLOEXEC));
     if (temp.get() < 0)
-        return systemReason(errno);
+        return systemError(errno);
     const char* tempPath = templ.data();
-    auto fail = [&](int error) -> std::optional<std::string> {
+    auto fail = [&](int error) {
         ::unlink(tempPath);
-        return systemReason(error);
+        return systemError(error);
     };
     if (::fchmod(temp.get(), modeForNewFile(target)) != 0)
         return fail(errno);
@@ -133,7 +134,7 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
     if (::rename(tempPath, target.c_str()) != 0)
         return fail(errno);
     syncDirectory(directory);
-    return std::nullopt;
+    return {};
 }
 
 bool isExistingRegularFile(const std::string& path) {

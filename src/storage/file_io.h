@@ -1,25 +1,20 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "storage/result.h"
+
 namespace tovlane {
 
-// The outcome of reading a whole file: its bytes, or why it could not be read.
-struct FileBytes {
-    std::string bytes;
-    int error = 0;  // errno of the failed step; 0 on success
-    bool ok() const { return error == 0; }
-};
-
-FileBytes readWholeFile(const std::string& path);
+// The whole file; FileMissing or FileUnreadable with the system's reason.
+Result<std::string> readWholeFile(const std::string& path);
 
 // Replaces path with bytes through a temporary file in the same directory and
 // a rename, so a crash or a full disk never leaves a half-written file. The
 // old file's permission bits are kept, and a symbolic link is written through.
-// Returns the system's reason on failure; the old file is then untouched.
-std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view bytes);
+// On FileUnwritable the old file is untouched.
+Status writeFileAtomically(const std::string& path, std::string_view bytes);
 
 // The existence test for script files: a regular file after following links.
 // Directories, FIFOs, sockets and devices fail it; a relative name is taken
@@ -32,7 +27,5 @@ std::string executableDirectory();
 
 // Joins with exactly one "/" between directory and name.
 std::string joinPath(std::string_view directory, std::string_view name);
-
-std::string systemReason(int error);
 
 }  // namespace tovlane

@@ -1,7 +1,5 @@
 #include "storage/ini_access.h"
 
-#include <cerrno>
-
 #include "storage/file_io.h"
 #include "storage/ini_document.h"
 #include "storage/text_codec.h"
@@ -66,29 +64,26 @@ bool INIAccess::WriteProfile(const std::string& path, const std::string& section
         LastError = "改行や区切り文字を含む名前・値は保存できません";
         return false;
     }
-    FileBytes old = readWholeFile(path);
+    auto old = readWholeFile(path);
     // Only a missing file may start empty; any other read failure would
     // replace the user's settings with this one key.
-    if (!old.ok() && old.error != ENOENT) {
-        LastError = systemReason(old.error);
+    if (!old && old.error().code != ErrorCode::FileMissing) {
+        LastError = old.error().reason;
         return false;
     }
-    IniDocument document(std::move(old.bytes));
+    IniDocument document(old ? std::move(*old) : std::string());
     document.setValue(section, key, value);
-    if (auto failure = writeFileAtomically(path, document.text())) {
-        LastError = *failure;
-        return false;
-    }
-    LastError.clear();
-    return true;
+    Status written = writeFileAtomically(path, document.text());
+    LastError = written ? std::string() : written.error().reason;
+    return written.ok();
 }
 
 std::string INIAccess::ReadProfile(const std::string& path, const std::string& section,
                                    const std::string& key) {
-    FileBytes file = readWholeFile(path);
-    if (!file.ok())
+    auto file = readWholeFile(path);
+    if (!file)
         return {};
-    auto value = IniDocument(std::move(file.bytes)).value(section, key);
+    auto value = IniDocument(std::move(*file)).value(section, key);
     return value ? decodeFileText(*value) : std::string();
 }
 

@@ -1,17 +1,15 @@
 #include "storage/text_codec.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <stdexcept>
+#include <cstdint>
+
+#include "storage/cp932_table.h"
 
 namespace tovlane {
 namespace {
 
-bool isAscii(std::string_view bytes) {
-    return std::all_of(bytes.begin(), bytes.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+unsigned char byteAt(std::string_view bytes, std::size_t i) {
+    return static_cast<unsigned char>(bytes[i]);
 }
 
 // Length of the UTF-8 sequence a lead byte starts, or 0 when it cannot lead.
@@ -27,10 +25,6 @@ std::size_t utf8SequenceLength(unsigned char lead) {
     return 0;
 }
 
-bool isContinuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
 // Rejects overlong forms, surrogates and code points beyond U+10FFFF.
 bool secondByteAllowed(unsigned char lead, unsigned char second) {
     if (lead == 0xE0)
@@ -44,60 +38,67 @@ bool secondByteAllowed(unsigned char lead, unsigned char second) {
     return true;
 }
 
-class Converter {
-  public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-            throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
-        }
+// The length of the well-formed UTF-8 sequence at the front of bytes, or 0.
+std::size_t validSequenceLength(std::string_view bytes) {
+    unsigned char lead = byteAt(bytes, 0);
+    std::size_t length = utf8SequenceLength(lead);
+    if (length == 0 || length > bytes.size())
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byteAt(bytes, k) & 0xC0) != 0x80)
+            return 0;
     }
-    ~Converter() { iconv_close(cd_); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
+    if (length > 1 && !secondByteAllowed(lead, byteAt(bytes, 1)))
+        return 0;
+    return length;
+}
 
-    // Converts all of input; onInvalid(rest, out) decides what an unconvertible
-    // sequence becomes and returns how many input bytes it consumes.
-    template <typename OnInvalid>
-    std::string convert(std::string_view input, OnInvalid onInvalid) {
-        std::string out;
-        char buffer[1024];
-        auto* in = const_cast<char*>(input.data());
-        std::size_t inLeft = input.size();
-        while (inLeft > 0) {
-            char* outPtr = buffer;
-            std::size_t outLeft = sizeof buffer;
-            std::size_t rc = iconv(cd_, &in, &inLeft, &outPtr, &outLeft);
-            int error = errno;
-            out.append(buffer, outPtr);
-            if (rc != static_cast<std::size_t>(-1) || error == E2BIG)
-                continue;
-            std::size_t skip = onInvalid(std::string_view(in, inLeft), out);
-            in += skip;
-            inLeft -= skip;
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        }
-        return out;
+char32_t codePointOf(std::string_view sequence) {
+    static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    char32_t cp = byteAt(sequence, 0) & kLeadMask[sequence.size()];
+    for (std::size_t k = 1; k < sequence.size(); ++k)
+        cp = (cp << 6) | (byteAt(sequence, k) & 0x3Fu);
+    return cp;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
     }
+}
 
-  private:
-    iconv_t cd_;
-};
+std::uint16_t doubleByteCodePoint(unsigned char lead, unsigned char trail) {
+    int row = -1;
+    if (lead >= 0x81 && lead <= 0x9F)
+        row = lead - 0x81;
+    else if (lead >= 0xE0 && lead <= 0xFC)
+        row = lead - 0xE0 + 0x1F;
+    if (row < 0 || trail < 0x40 || trail > 0xFC)
+        return cp932::kUnmapped;
+    return cp932::kDoubleByte[row * cp932::kTrailBytes + (trail - 0x40)];
+}
+
+// The CP932 code of a non-ASCII code point, or 0 when CP932 has none.
+std::uint32_t cp932CodeOf(char32_t cp) {
+    const std::uint32_t* end = cp932::kEncode + cp932::kEncodeCount;
+    const std::uint32_t* at = std::lower_bound(cp932::kEncode, end, std::uint32_t(cp) << 16);
+    return (at != end && (*at >> 16) == cp) ? (*at & 0xFFFF) : 0;
+}
 
 }  // namespace
 
 bool isValidUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
-        auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = utf8SequenceLength(lead);
-        if (length == 0 || i + length > bytes.size())
+        std::size_t length = validSequenceLength(bytes.substr(i));
+        if (length == 0)
             return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            if (!isContinuation(static_cast<unsigned char>(bytes[i + k])))
-                return false;
-        }
-        if (length > 1 && !secondByteAllowed(lead, static_cast<unsigned char>(bytes[i + 1]))) {
-            return false;
-        }
         i += length;
     }
     return true;
@@ -108,24 +109,45 @@ std::string decodeFileText(std::string_view bytes) {
 }
 
 std::string decodeCp932(std::string_view bytes) {
-    if (isAscii(bytes))
-        return std::string(bytes);
-    Converter cp932("UTF-8", "CP932");
-    return cp932.convert(bytes, [](std::string_view, std::string& out) {
-        out += "\xEF\xBF\xBD";
-        return std::size_t{1};
-    });
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        unsigned char b = byteAt(bytes, i);
+        char32_t cp = b < 0x80 ? b : cp932::kSingleByte[b - 0x80];
+        std::size_t used = 1;
+        if (cp == cp932::kUnmapped && i + 1 < bytes.size()) {
+            cp = doubleByteCodePoint(b, byteAt(bytes, i + 1));
+            used = 2;
+        }
+        if (cp == cp932::kUnmapped) {
+            cp = 0xFFFD;
+            used = 1;
+        }
+        appendUtf8(out, cp);
+        i += used;
+    }
+    return out;
 }
 
 std::string encodeCp932(std::string_view utf8) {
-    if (isAscii(utf8))
-        return std::string(utf8);  // spares loading the converter
-    Converter cp932("CP932", "UTF-8");
-    return cp932.convert(utf8, [](std::string_view rest, std::string& out) {
-        out += '?';
-        std::size_t length = utf8SequenceLength(static_cast<unsigned char>(rest.front()));
-        return std::clamp<std::size_t>(length, 1, rest.size());
-    });
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        if (byteAt(utf8, i) < 0x80) {
+            out += utf8[i++];
+            continue;
+        }
+        std::size_t length = validSequenceLength(utf8.substr(i));
+        std::uint32_t code = length == 0 ? 0 : cp932CodeOf(codePointOf(utf8.substr(i, length)));
+        i += std::max<std::size_t>(length, 1);
+        if (code == 0)
+            out += '?';
+        else if (code < 0x100)
+            out += static_cast<char>(code);
+        else
+            out.append({static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)});
+    }
+    return out;
 }
 
 }  // namespace tovlane

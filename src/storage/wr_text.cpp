@@ -1,5 +1,7 @@
 #include "storage/wr_text.h"
 
+#include <algorithm>
+
 #include "storage/file_io.h"
 #include "storage/text_codec.h"
 
@@ -8,35 +10,31 @@ namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-}  // namespace
-
-std::string joinScriptLines(std::string_view text) {
-    std::string joined;
-    joined.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r' && c != '\n')
-            joined += c;
-    }
-    return joined;
+// Line ends are dropped with nothing in their place, so lines meet directly.
+std::string joinScriptLines(std::string text) {
+    std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+    return text;
 }
 
-std::string WRText::RFile() const {
+}  // namespace
+
+Result<std::string> WRText::RFile() const {
     if (!isExistingRegularFile(FileName))
-        return {};
-    FileBytes file = readWholeFile(FileName);
-    if (!file.ok())
-        throw FileAccessError(FileName, systemReason(file.error));
-    std::string_view bytes = file.bytes;
+        return std::string();
+    auto file = readWholeFile(FileName);
+    if (!file)
+        return Error{ErrorCode::FileUnreadable, file.error().reason};
+    std::string_view bytes = *file;
     if (bytes.starts_with(kUtf8ByteOrderMark))
         bytes.remove_prefix(kUtf8ByteOrderMark.size());
     return joinScriptLines(decodeFileText(bytes));
 }
 
-void WRText::WFile() {
-    if (auto failure = writeFileAtomically(FileName, WText)) {
-        throw FileAccessError(FileName, *failure);
-    }
-    WText.clear();
+Status WRText::WFile() {
+    Status written = writeFileAtomically(FileName, WText);
+    if (written)
+        WText.clear();
+    return written;
 }
 
 }  // namespace tovlane

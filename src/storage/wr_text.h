@@ -1,20 +1,10 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
-namespace tovlane {
+#include "storage/result.h"
 
-// A file that passed the existence test but could not be read or written.
-class FileAccessError : public std::runtime_error {
-  public:
-    FileAccessError(std::string path, std::string reason)
-        : std::runtime_error(path + ": " + reason),
-          Path(std::move(path)),
-          Reason(std::move(reason)) {}
-    std::string Path;
-    std::string Reason;
-};
+namespace tovlane {
 
 // Reads a script file into one string, its lines run together, and writes one
 // string to a file.
@@ -24,16 +14,13 @@ class WRText {
     std::string WText;
 
     // The file's text with every line end (CR LF, CR or LF) removed, so empty
-    // lines vanish; "" when no regular file has that name. Throws
-    // FileAccessError when the file exists but cannot be read.
-    std::string RFile() const;
+    // lines vanish; "" when no regular file has that name. FileUnreadable,
+    // naming the system's reason, when it exists but cannot be read.
+    Result<std::string> RFile() const;
 
     // Replaces the file with WText (UTF-8, no line end added), then empties
-    // WText. Throws FileAccessError and keeps WText when that fails.
-    void WFile();
+    // WText. On failure WText is kept.
+    Status WFile();
 };
-
-// The line-joining rule of RFile, on text already in memory.
-std::string joinScriptLines(std::string_view text);
 
 }  // namespace tovlane

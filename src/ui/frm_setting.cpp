@@ -11,8 +11,6 @@
 #include <QPushButton>
 #include <cmath>
 
-#include "storage/ini_access.h"
-
 namespace tovlane {
 namespace {
 
@@ -50,10 +48,6 @@ Twips entryBox(int i) {
 constexpr int kLargestFontPixels = 12;
 constexpr int kSmallestFontPixels = 8;
 
-QString fromUtf8(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 QLabel* rightAlignedLabel(const char* caption, QWidget* parent, Twips place, QWidget* buddy) {
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -76,6 +70,12 @@ bool captionFits(const QFontMetrics& metrics, const QString& caption, QSize spac
 }
 
 }  // namespace
+
+QString windowTitle(int major, int minor) {
+    return QString::fromUtf8("基本設定 Tovlane Version%1.%2")
+        .arg(major)
+        .arg(minor, 2, 10, QLatin1Char('0'));
+}
 
 FilePicker qtFilePicker() {
     return [](QWidget* parent, const FilePickerRequest& request) -> std::optional<QString> {
@@ -203,16 +203,16 @@ void frmSetting::fitFontToCaptions() {
     setFont(chosen);
 }
 
-void frmSetting::setFields(const FormFields& fields) {
-    txtIPAddr->setText(fromUtf8(fields.address));
-    txtPort->setText(fromUtf8(fields.port));
-    cboProtocol->setCurrentIndex(fields.protocolIndex);
+void frmSetting::setFields(const Settings& settings) {
+    txtIPAddr->setText(QString::fromStdString(settings.address));
+    txtPort->setText(QString::fromStdString(settings.port));
+    cboProtocol->setCurrentIndex(settings.protocolIndex);
     for (int i = 0; i < kEntryCount; ++i)
-        txtAlarmFile[i]->setText(fromUtf8(fields.entries[i]));
+        txtAlarmFile[i]->setText(QString::fromStdString(settings.entries[i]));
 }
 
-FormFields frmSetting::fields() const {
-    FormFields fields;
+Settings frmSetting::fields() const {
+    Settings fields;
     fields.address = txtIPAddr->text().toStdString();
     fields.port = txtPort->text().toStdString();
     fields.protocolIndex = cboProtocol->currentIndex();
@@ -224,13 +224,15 @@ FormFields frmSetting::fields() const {
 // Saves all thirteen settings and closes; when a write fails, the window
 // stays open with the user's edits so nothing typed is lost.
 void frmSetting::cmdOK_Click() {
-    INIAccess ini(programDirectory_);
-    if (saveSettings(ini, fields())) {
+    INIAccess store = settingsStore(programDirectory_);
+    Status saved = saveSettings(store, fields());
+    if (saved) {
         accept();
         return;
     }
     reporter_(this, QString::fromUtf8("設定ファイル %1 に保存できませんでした。\n%2")
-                        .arg(fromUtf8(ini.FullPath()), fromUtf8(ini.LastError)));
+                        .arg(QString::fromStdString(store.FullPath()),
+                             QString::fromStdString(saved.error().reason)));
 }
 
 void frmSetting::cmdFileOpen_Click(int index) {

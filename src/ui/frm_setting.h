@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "core/startup.h"
+#include "core/settings.h"
 
 class QComboBox;
 class QGroupBox;
@@ -34,6 +34,9 @@ using ErrorReporter = std::function<void(QWidget* parent, const QString& text)>;
 FilePicker qtFilePicker();
 ErrorReporter messageBoxReporter();
 
+// "基本設定 Tovlane Version" + major + "." + minor with at least two digits.
+QString windowTitle(int major, int minor);
+
 // The settings window: the destination, the request line and the ten script
 // entries, saved with OK through INIAccess.
 class frmSetting : public QDialog {
@@ -42,8 +45,8 @@ class frmSetting : public QDialog {
     frmSetting(std::string programDirectory, FilePicker picker, ErrorReporter reporter,
                QWidget* parent = nullptr);
 
-    void setFields(const FormFields& fields);
-    FormFields fields() const;
+    void setFields(const Settings& settings);
+    Settings fields() const;
 
     QGroupBox* fraSendTo;
     QLabel* Label1;

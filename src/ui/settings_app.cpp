@@ -11,6 +11,8 @@
 #include <string>
 
 #include "core/exit_status.h"
+#include "core/settings.h"
+#include "core/version.h"
 #include "storage/file_io.h"
 #include "ui/frm_setting.h"
 
@@ -61,17 +63,16 @@ int runSettingsApp(int argc, char** argv) {
         QApplication::installTranslator(&qtTexts);
     }
 
-    INIAccess ini;
-    Startup startup = loadStartup(ini);
-    if (!startup.error.empty()) {
-        QMessageBox::critical(nullptr, QString::fromStdString(startup.title),
-                              QString::fromStdString(startup.error));
-        return kExitBadProtocolId;
+    const QString title = windowTitle(kVersionMajor, kVersionMinor);
+    INIAccess store = settingsStore();
+    auto settings = loadSettings(store);
+    if (!settings) {
+        QMessageBox::critical(nullptr, title, QString::fromStdString(settings.error().reason));
+        return errorEnd(settings.error().code).status;
     }
     frmSetting form(executableDirectory(), qtFilePicker(), messageBoxReporter());
-    form.setWindowTitle(QString::fromStdString(startup.title));
-    form.setFields(startup.fields);
-    form.show();
+    form.setWindowTitle(title);
+    form.setFields(*settings);
     form.exec();
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "core/command_line.h"
 
 #include <gtest/gtest.h>
+#include <cmath>
 
 namespace tovlane {
 namespace {
@@ -12,7 +13,7 @@ TEST(CommandLine, ArgumentsAreJoinedWithSingleSpaces) {
 }
 
 TEST(CommandLine, NumberSyntax) {
-    struct Case {
+    struct {
         const char* text;
         std::optional<double> value;
     } cases[] = {
@@ -25,6 +26,7 @@ TEST(CommandLine, NumberSyntax) {
         {"3.", 3},
         {"1e3", 1000},
         {"2E-1", 0.2},
+        {"-1e999", -HUGE_VAL},
         {"", std::nullopt},
         {" ", std::nullopt},
         {"abc", std::nullopt},
@@ -32,51 +34,55 @@ TEST(CommandLine, NumberSyntax) {
         {"0x10", std::nullopt},
         {"1e", std::nullopt},
         {"--1", std::nullopt},
+        {"+-1", std::nullopt},
+        {"-+1", std::nullopt},
         {".", std::nullopt},
         {"3 4", std::nullopt},
         {"inf", std::nullopt},
-        {"nan", std::nullopt},
+        {"-nan", std::nullopt},
+        {"+", std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(parseNumber(c.text), c.value) << '"' << c.text << '"';
 }
 
-TEST(CommandLine, EntryIndexIsTheFloorWithinTheTenEntries) {
-    struct Case {
+TEST(CommandLine, EntryIndexIsTheFloorWithinTheEntries) {
+    struct {
         const char* text;
-        int value;
-        IndexProblem problem;
+        std::optional<int> index;
+        ErrorCode error;
+        const char* reason;
     } cases[] = {
-        {" 3 ", 3, IndexProblem::None},
-        {"3.7", 3, IndexProblem::None},
-        {"0", 0, IndexProblem::None},
-        {"9.999", 9, IndexProblem::None},
-        {"-0.5", -1, IndexProblem::NoSuchEntry},
-        {"10", 10, IndexProblem::NoSuchEntry},
-        {"32767", 32767, IndexProblem::NoSuchEntry},
-        {"-32768", -32768, IndexProblem::NoSuchEntry},
-        {"32768", 0, IndexProblem::OutOfRange},
-        {"99999", 0, IndexProblem::OutOfRange},
-        {"-32768.5", 0, IndexProblem::OutOfRange},
-        {"1e999", 0, IndexProblem::OutOfRange},
-        {"abc", 0, IndexProblem::NotANumber},
-        {"3 4", 0, IndexProblem::NotANumber},
+        {" 3 ", 3, {}, ""},
+        {"3.7", 3, {}, ""},
+        {"0", 0, {}, ""},
+        {"9.999", 9, {}, ""},
+        {"-0.5",
+         {},
+         ErrorCode::NoSuchEntry,
+         "コマンドライン \"-0.5\" のエントリ -1 はありません（0〜9"},
+        {"10", {}, ErrorCode::NoSuchEntry, "エントリ 10 はありません"},
+        {"32767", {}, ErrorCode::NoSuchEntry, "エントリ 32767 "},
+        {"-32768", {}, ErrorCode::NoSuchEntry, "エントリ -32768 "},
+        {"32768",
+         {},
+         ErrorCode::OutOfRange,
+         "コマンドライン \"32768\" は範囲外です（-32768〜32767）"},
+        {"-32768.5", {}, ErrorCode::OutOfRange, "範囲外"},
+        {"1e999", {}, ErrorCode::OutOfRange, "範囲外"},
+        {"abc", {}, ErrorCode::NotANumber, "コマンドライン \"abc\" は数値ではありません"},
+        {"3 4", {}, ErrorCode::NotANumber, "\"3 4\""},
     };
     for (const auto& c : cases) {
-        EntryIndex index = parseEntryIndex(c.text);
-        EXPECT_EQ(index.problem, c.problem) << c.text;
-        if (c.problem != IndexProblem::OutOfRange && c.problem != IndexProblem::NotANumber) {
-            EXPECT_EQ(index.value, c.value) << c.text;
+        auto index = parseEntryIndex(c.text, 10);
+        ASSERT_EQ(index.ok(), c.index.has_value()) << c.text;
+        if (c.index) {
+            EXPECT_EQ(*index, *c.index) << c.text;
+        } else {
+            EXPECT_EQ(index.error().code, c.error) << c.text;
+            EXPECT_NE(index.error().reason.find(c.reason), std::string::npos)
+                << index.error().reason;
         }
-    }
-}
-
-TEST(CommandLine, PortIsAWholeNumberFrom1To65535) {
-    EXPECT_EQ(parsePort("9801"), 9801);
-    EXPECT_EQ(parsePort(" 1 "), 1);
-    EXPECT_EQ(parsePort("65535"), 65535);
-    for (const char* bad : {"", "0", "65536", "-1", "+80", "80.0", "abc", "9801x", "99999999999"}) {
-        EXPECT_EQ(parsePort(bad), std::nullopt) << bad;
     }
 }
 

@@ -26,62 +26,39 @@ class IniAccessTest : public ::testing::Test {
         return ini;
     }
     std::string settingsPath() const { return dir.file("Tovlane.ini"); }
-    bool settingsExist() const { return std::filesystem::exists(settingsPath()); }
 
     TempDir dir;
 };
 
-TEST_F(IniAccessTest, SectionRuleWithoutAnySectionTouchesNothing) {
-    INIAccess ini = store();
+TEST_F(IniAccessTest, SectionRuleAndEmptyReads) {
+    INIAccess ini(dir.path());
     EXPECT_EQ(ini.GetINIData("", "Port"), "");
     EXPECT_FALSE(ini.SetINIData("", "Port", "1"));
-    EXPECT_FALSE(settingsExist());
-}
-
-TEST_F(IniAccessTest, SectionIsRememberedEvenWhenTheCallFails) {
-    INIAccess ini(dir.path());
-    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "1"));  // FileName still empty
-    EXPECT_EQ(ini.Section, kSection);
-    EXPECT_FALSE(settingsExist());
+    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "1"));  // FileName still empty...
+    EXPECT_EQ(ini.Section, kSection);                     // ...but the section is kept
+    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
 
     ini.FileName = "Tovlane.ini";
+    EXPECT_EQ(ini.GetINIData("", "Port"), "");  // reading never creates the file
+    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
     EXPECT_TRUE(ini.SetINIData("", "Port", "1"));
     EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\nPort=1\n");
-    ini.Section = "Other";
-    EXPECT_EQ(ini.GetINIData("", "Port"), "");
-}
-
-TEST_F(IniAccessTest, MissingFileSectionKeyAndEmptyValueAllReadEmpty) {
-    INIAccess ini = store();
-    EXPECT_EQ(ini.GetINIData(kSection, "Port"), "");
-    EXPECT_FALSE(settingsExist());  // reading never creates the file
     writeFile(settingsPath(), "[Other]\nPort=1\n[Tovlane Setting]\nAddress=\n");
-    EXPECT_EQ(ini.GetINIData(kSection, "Port"), "");
-    EXPECT_EQ(ini.GetINIData(kSection, "Address"), "");
+    EXPECT_EQ(ini.GetINIData("", "Port"), "");
+    EXPECT_EQ(ini.GetINIData("", "Address"), "");
+    ini.Section = "Other";
+    EXPECT_EQ(ini.GetINIData("", "Port"), "1");
 }
 
-TEST_F(IniAccessTest, LongAndJapaneseValuesComeBackWhole) {
-    INIAccess ini = store();
-    const std::string longValue = "\\h\\s[0]" + std::string(1000, 'x');
-    std::string japanese;
-    for (int i = 0; i < 100; ++i)
-        japanese += "あいう〜";  // 1200 bytes, far past 255
-    ASSERT_TRUE(ini.SetINIData(kSection, "AlarmFile1", longValue));
-    ASSERT_TRUE(ini.SetINIData(kSection, "AlarmFile2", japanese));
-    INIAccess reader = store();
-    EXPECT_EQ(reader.GetINIData(kSection, "AlarmFile1"), longValue);
-    EXPECT_EQ(reader.GetINIData(kSection, "AlarmFile2"), japanese);
-}
-
-TEST_F(IniAccessTest, ReadsValuesOfAFileWrittenInCp932) {
-    // "Address=ｻｰﾊﾞ" and "AlarmFile0=こんにちは" as Windows writes them.
+TEST_F(IniAccessTest, ValuesComeBackWholeWhateverTheirEncoding) {
+    // "AlarmFile0=こんにちは" as Windows writes it, in CP932.
     writeFile(settingsPath(),
               "[Tovlane Setting]\r\nAlarmFile0=\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n");
     INIAccess ini = store();
-    EXPECT_EQ(ini.GetINIData(kSection, "AlarmFile0"), "こんにちは");
-    ASSERT_TRUE(ini.SetINIData(kSection, "AlarmFile1", "さようなら"));
-    EXPECT_EQ(ini.GetINIData(kSection, "AlarmFile0"), "こんにちは");
-    EXPECT_EQ(ini.GetINIData(kSection, "AlarmFile1"), "さようなら");
+    const std::string longValue = "\\h\\s[0]" + std::string(1000, 'x') + "あいう〜";
+    ASSERT_TRUE(ini.SetINIData(kSection, "AlarmFile1", longValue));
+    EXPECT_EQ(store().GetINIData(kSection, "AlarmFile0"), "こんにちは");
+    EXPECT_EQ(store().GetINIData(kSection, "AlarmFile1"), longValue);
 }
 
 TEST_F(IniAccessTest, WritingTwiceLeavesOneKeyAndKeepsTheFileLineEnds) {
@@ -98,8 +75,7 @@ TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
     writeFile(elsewhere.file("real.ini"), "[Tovlane Setting]\n");
     ::chmod(elsewhere.file("real.ini").c_str(), 0640);
     std::filesystem::create_symlink(elsewhere.file("real.ini"), settingsPath());
-    INIAccess ini = store();
-    ASSERT_TRUE(ini.SetINIData(kSection, "Port", "1"));
+    ASSERT_TRUE(store().SetINIData(kSection, "Port", "1"));
     EXPECT_TRUE(std::filesystem::is_symlink(settingsPath()));
     EXPECT_EQ(readFile(elsewhere.file("real.ini")), "[Tovlane Setting]\nPort=1\n");
     struct stat info {};
@@ -107,58 +83,43 @@ TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
-TEST_F(IniAccessTest, ValuesThatWouldBreakTheFileAreRefused) {
-    writeFile(settingsPath(), "[Tovlane Setting]\nPort=1\n");
-    INIAccess ini = store();
-    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2\nAddress=evil"));
-    EXPECT_FALSE(ini.SetINIData(kSection, "Po=rt", "2"));
-    EXPECT_FALSE(ini.LastError.empty());
-    EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\nPort=1\n");
-}
-
-// Each failure below is real for root too: no permission bit is relied on
-// unless the write runs as an unprivileged user.
+// Each failure is real for root too: no permission bit is relied on unless
+// the write runs as an unprivileged user.
 TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     const std::string old = "[Tovlane Setting]\nPort=1\n";
-
-    // The program's directory has been removed.
-    INIAccess gone(dir.file("removed"));
-    gone.FileName = "Tovlane.ini";
-    EXPECT_FALSE(gone.SetINIData(kSection, "Port", "2"));
-    EXPECT_NE(gone.LastError, "");
-
-    // The directory has been replaced by a file.
+    writeFile(settingsPath(), old);
     writeFile(dir.file("plain"), "x");
-    INIAccess notDir(dir.file("plain"));
-    notDir.FileName = "Tovlane.ini";
-    EXPECT_FALSE(notDir.SetINIData(kSection, "Port", "2"));
+    struct {
+        const char* what;
+        std::string directory;
+        std::string key;
+        std::string value;
+    } cases[] = {
+        {"a line break in the value", dir.path(), "Port", "2\nAddress=evil"},
+        {"a line break in the key", dir.path(), "Po\nrt", "2"},
+        {"a = in the key", dir.path(), "Po=rt", "2"},
+        {"the program's directory is gone", dir.file("removed"), "Port", "2"},
+        {"the directory is a file", dir.file("plain"), "Port", "2"},
+    };
+    for (const auto& c : cases) {
+        INIAccess ini(c.directory);
+        ini.FileName = "Tovlane.ini";
+        EXPECT_FALSE(ini.SetINIData(kSection, c.key, c.value)) << c.what;
+        EXPECT_NE(ini.LastError, "") << c.what;
+    }
     EXPECT_EQ(readFile(dir.file("plain")), "x");
 
-    // The settings file's name is taken by a directory.
-    std::filesystem::create_directory(settingsPath());
-    INIAccess ini = store();
-    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2"));
-    EXPECT_EQ(ini.GetINIData(kSection, "Port"), "");
-    std::filesystem::remove(settingsPath());
-
-    // A read-only directory, as an ordinary user meets it.
-    writeFile(settingsPath(), old);
+    // A read-only directory, and a file that cannot be read: it would be
+    // replaced by a file holding only the one key.
     ::chmod(dir.path().c_str(), 0555);
-    ::chmod(settingsPath().c_str(), 0644);
-    int readOnly = test::runUnprivileged([&] {
-        INIAccess child = store();
-        return (!child.SetINIData(kSection, "Port", "2") && !child.LastError.empty()) ? 0 : 1;
-    });
+    int readOnlyDir = test::runUnprivileged([&] { return store().SetINIData(kSection, "P", "2"); });
+    ::chmod(dir.path().c_str(), 0777);
+    ::chmod(settingsPath().c_str(), 0200);
+    int unreadable = test::runUnprivileged([&] { return store().SetINIData(kSection, "P", "2"); });
     ::chmod(dir.path().c_str(), 0700);
-    EXPECT_EQ(readOnly, 0);
-    EXPECT_EQ(readFile(settingsPath()), old);
-
-    // A full disk: the new text cannot be written out.
-    int full = test::runWithFileSizeLimit(8, [&] {
-        INIAccess child = store();
-        return child.SetINIData(kSection, "Port", "2") ? 1 : 0;
-    });
-    EXPECT_EQ(full, 0);
+    int fullDisk =
+        test::runWithFileSizeLimit(8, [&] { return store().SetINIData(kSection, "P", "2"); });
+    EXPECT_EQ(readOnlyDir + unreadable + fullDisk, 0);
     EXPECT_EQ(readFile(settingsPath()), old);
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         EXPECT_FALSE(entry.path().filename().string().starts_with(".tovlane-"))
@@ -171,11 +132,8 @@ TEST_F(IniAccessTest, TheFileIsFoundBesideTheProgramWhateverTheCurrentDirectory)
     TempDir other;
     auto previous = std::filesystem::current_path();
     std::filesystem::current_path(other.path());
-    INIAccess ini = store();
-    EXPECT_EQ(ini.GetINIData(kSection, "Port"), "1");
-    EXPECT_EQ(ini.FullPath(), settingsPath());
+    EXPECT_EQ(store().GetINIData(kSection, "Port"), "1");
     std::filesystem::current_path(previous);
-
     EXPECT_EQ(joinPath("/", "Tovlane.ini"), "/Tovlane.ini");
     EXPECT_EQ(joinPath("/opt/tools", "Tovlane.ini"), "/opt/tools/Tovlane.ini");
     EXPECT_EQ(INIAccess().FullPath(), executableDirectory() + "/");

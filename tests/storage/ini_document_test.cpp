@@ -22,40 +22,34 @@ TEST(IniDocument, ReadsLikeProfileFunctions) {
     EXPECT_EQ(doc.value("other", "port"), "1");
 }
 
-TEST(IniDocument, ReplacingAValueKeepsEveryOtherByte) {
-    const std::string before =
-        "; keep me\r\n[A]\r\nPort=1\r\n\r\n[Tovlane Setting]\r\n"
-        "Address = old value  \r\n# note\r\nPort=9801\r\n\r\n[Z]\r\nx=y";
-    IniDocument doc(before);
-    doc.setValue("TOVLANE SETTING", "address", "new");
-    EXPECT_EQ(doc.text(),
-              "; keep me\r\n[A]\r\nPort=1\r\n\r\n[Tovlane Setting]\r\n"
-              "Address = new\r\n# note\r\nPort=9801\r\n\r\n[Z]\r\nx=y");
-}
-
-TEST(IniDocument, MissingKeyGoesAtTheEndOfItsSectionWithTheFileLineEnds) {
-    IniDocument crlf("[Tovlane Setting]\r\nPort=1\r\n\r\n[Z]\r\nx=y\r\n");
-    crlf.setValue("Tovlane Setting", "AlarmFile0", "\\h\\e");
-    EXPECT_EQ(crlf.text(),
-              "[Tovlane Setting]\r\nPort=1\r\nAlarmFile0=\\h\\e\r\n\r\n[Z]\r\nx=y\r\n");
-
-    IniDocument noFinalLineEnd("[Tovlane Setting]\nPort=1");
-    noFinalLineEnd.setValue("Tovlane Setting", "Address", "host");
-    EXPECT_EQ(noFinalLineEnd.text(), "[Tovlane Setting]\nPort=1\nAddress=host\n");
-
-    IniDocument headerOnly("[Tovlane Setting]");
-    headerOnly.setValue("Tovlane Setting", "Port", "2");
-    EXPECT_EQ(headerOnly.text(), "[Tovlane Setting]\nPort=2\n");
-}
-
-TEST(IniDocument, MissingSectionIsAppendedAtTheEnd) {
-    IniDocument empty("");
-    empty.setValue("Tovlane Setting", "Port", "9801");
-    EXPECT_EQ(empty.text(), "[Tovlane Setting]\nPort=9801\n");
-
-    IniDocument crlf("[Z]\r\nx=y");
-    crlf.setValue("Tovlane Setting", "Port", "9801");
-    EXPECT_EQ(crlf.text(), "[Z]\r\nx=y\r\n[Tovlane Setting]\r\nPort=9801\r\n");
+// Each edit changes the one value, or adds one line (or one section) with the
+// file's own line ends; every other byte stays.
+TEST(IniDocument, EditsTouchOnlyTheirOwnLine) {
+    struct {
+        const char* before;
+        const char* key;
+        const char* value;
+        const char* after;
+    } cases[] = {
+        {"; keep\r\n[A]\r\nPort=1\r\n\r\n[Tovlane Setting]\r\nAddress = old  \r\n# "
+         "n\r\n\r\n[Z]\r\nx",
+         "address", "new",
+         "; keep\r\n[A]\r\nPort=1\r\n\r\n[Tovlane Setting]\r\nAddress = new\r\n# "
+         "n\r\n\r\n[Z]\r\nx"},
+        {"[Tovlane Setting]\r\nPort=1\r\n\r\n[Z]\r\nx=y\r\n", "AlarmFile0", "\\h\\e",
+         "[Tovlane Setting]\r\nPort=1\r\nAlarmFile0=\\h\\e\r\n\r\n[Z]\r\nx=y\r\n"},
+        {"[Tovlane Setting]\nPort=1", "Address", "host",
+         "[Tovlane Setting]\nPort=1\nAddress=host\n"},
+        {"[Tovlane Setting]", "Port", "2", "[Tovlane Setting]\nPort=2\n"},
+        {"", "Port", "9801", "[Tovlane Setting]\nPort=9801\n"},
+        {"[Z]\r\nx=y", "Port", "9801", "[Z]\r\nx=y\r\n[Tovlane Setting]\r\nPort=9801\r\n"},
+    };
+    for (const auto& c : cases) {
+        IniDocument doc(c.before);
+        doc.setValue("Tovlane Setting", c.key, c.value);
+        EXPECT_EQ(doc.text(), c.after) << testing::PrintToString(c.before);
+        EXPECT_EQ(doc.value("Tovlane Setting", c.key), c.value);
+    }
 }
 
 TEST(IniDocument, ValuesAreStoredExactlyAsGiven) {

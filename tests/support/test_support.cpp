@@ -1,9 +1,8 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,43 +12,34 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <utility>
+
+extern char** environ;
 
 namespace tovlane::test {
 namespace {
 
-std::string readAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t count;
-    while ((count = ::read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, count);
-    return text;
-}
-
-[[noreturn]] void execChild(const std::vector<std::string>& argv, const ProcessOptions& options) {
-    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
-        _exit(126);
+std::vector<std::string> environmentWith(const std::vector<std::string>& changes) {
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        result.emplace_back(*entry);
+    for (const auto& change : changes) {
+        std::string name = change.substr(0, change.find('='));
+        std::erase_if(result, [&](const std::string& e) { return e.starts_with(name + "="); });
+        if (change.find('=') != std::string::npos)
+            result.push_back(change);
     }
-    for (const auto& name : options.unsetEnvironment)
-        ::unsetenv(name.c_str());
-    for (const auto& entry : options.setEnvironment) {
-        auto equals = entry.find('=');
-        ::setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
-    }
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    _exit(127);
+    return result;
 }
 
-int statusOf(int waitStatus) {
-    return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& s : strings)
+        result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
 }
 
-int runChild(const std::function<void()>& prepare, const std::function<int()>& body) {
+int forkAndRun(const std::function<void()>& prepare, const std::function<int()>& body) {
     pid_t child = ::fork();
     if (child == 0) {
         prepare();
@@ -57,7 +47,7 @@ int runChild(const std::function<void()>& prepare, const std::function<int()>& b
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    return statusOf(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -90,101 +80,49 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
+Process::Process(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output_.file("out").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, output_.file("err").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    if (!options.workingDirectory.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
     }
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        execChild(argv, options);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    ProcessResult result;
-    std::thread errReader([&] { result.err = readAll(err[0]); });
-    result.out = readAll(out[0]);
-    errReader.join();
-    ::close(out[0]);
-    ::close(err[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    result.exitStatus = statusOf(status);
-    return result;
+    std::vector<std::string> args = argv;
+    std::vector<std::string> env = environmentWith(options.environment);
+    int rc = ::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(),
+                           pointers(env).data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + args[0]);
 }
 
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
-                                     const ProcessOptions& options) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(out[1], 1);
-        execChild(argv, options);
-    }
-    ::close(out[1]);
-    out_ = out[0];
-}
-
-BackgroundProcess::~BackgroundProcess() {
-    stop();
-    if (out_ >= 0)
-        ::close(out_);
-}
-
-std::string BackgroundProcess::readLine() {
-    for (;;) {
-        auto newline = buffered_.find('\n');
-        if (newline != std::string::npos) {
-            std::string line = buffered_.substr(0, newline);
-            buffered_.erase(0, newline + 1);
-            return line;
-        }
-        pollfd ready{out_, POLLIN, 0};
-        if (::poll(&ready, 1, 10000) <= 0)
-            return {};
-        char buffer[4096];
-        ssize_t count = ::read(out_, buffer, sizeof buffer);
-        if (count <= 0)
-            return std::exchange(buffered_, {});
-        buffered_.append(buffer, count);
+Process::~Process() {
+    if (wait(std::chrono::milliseconds(0)) == -2) {
+        ::kill(pid_, SIGKILL);
+        wait();
     }
 }
 
-int BackgroundProcess::waitFor(std::chrono::milliseconds timeout) {
+int Process::wait(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!ended_) {
+    while (status_ == -2) {
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            ended_ = true;
-            status_ = statusOf(status);
+        if (::waitpid(pid_, &status, WNOHANG) == pid_)
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        else if (std::chrono::steady_clock::now() >= deadline)
             break;
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
-            return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return status_;
 }
 
-bool BackgroundProcess::isRunning() {
-    return waitFor(std::chrono::milliseconds(0)) == -1 && !ended_;
-}
-
-void BackgroundProcess::stop() {
-    if (pid_ <= 0 || ended_)
-        return;
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    ended_ = true;
-}
-
 int runUnprivileged(const std::function<int()>& body) {
-    return runChild(
+    return forkAndRun(
         [] {
             if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
                 _exit(125);
@@ -193,7 +131,7 @@ int runUnprivileged(const std::function<int()>& body) {
 }
 
 int runWithFileSizeLimit(long limitBytes, const std::function<int()>& body) {
-    return runChild(
+    return forkAndRun(
         [limitBytes] {
             ::signal(SIGXFSZ, SIG_IGN);
             rlimit limit{static_cast<rlim_t>(limitBytes), static_cast<rlim_t>(limitBytes)};

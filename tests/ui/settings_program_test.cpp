@@ -12,7 +12,6 @@ namespace tovlane {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ProcessOptions;
 using test::TempDir;
 
 class SettingsProgram : public ::testing::Test {
@@ -32,9 +31,7 @@ class SettingsProgram : public ::testing::Test {
 };
 
 TEST_F(SettingsProgram, AnEmptyCommandLineBecomesTheSettingsWindowInTheSameProcess) {
-    ProcessOptions options;
-    options.setEnvironment = {"QT_QPA_PLATFORM=offscreen"};
-    test::BackgroundProcess launcher({dir.file("tovlane")}, options);
+    test::Process launcher({dir.file("tovlane")}, {"", {"QT_QPA_PLATFORM=offscreen"}});
     std::string running;
     for (int i = 0; i < 500 && running != dir.file("tovlane-settings"); ++i) {
         std::this_thread::sleep_for(10ms);
@@ -42,25 +39,24 @@ TEST_F(SettingsProgram, AnEmptyCommandLineBecomesTheSettingsWindowInTheSameProce
     }
     EXPECT_EQ(running, dir.file("tovlane-settings"));
     std::this_thread::sleep_for(300ms);
-    EXPECT_TRUE(launcher.isRunning()) << "the window waits for the user";
+    EXPECT_EQ(launcher.wait(0ms), -2) << "the window waits for the user";
 }
 
 TEST_F(SettingsProgram, WithoutADisplayItSaysSoInOneLine) {
-    ProcessOptions noDisplay;
-    noDisplay.unsetEnvironment = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    test::ProcessResult result = test::runProcess({dir.file("tovlane")}, noDisplay);
-    EXPECT_EQ(result.exitStatus, 10);
-    EXPECT_EQ(result.err,
+    test::Process noDisplay({dir.file("tovlane")},
+                            {"", {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}});
+    EXPECT_EQ(noDisplay.wait(), 10);
+    EXPECT_EQ(noDisplay.err(),
               "tovlane: 設定画面を開けません: グラフィカルなセッションが必要です"
               "（DISPLAY も WAYLAND_DISPLAY もありません）\n");
 
-    ProcessOptions deadDisplay;
-    deadDisplay.unsetEnvironment = {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    deadDisplay.setEnvironment = {"DISPLAY=:87"};  // no X server there
-    result = test::runProcess({dir.file("tovlane")}, deadDisplay);
-    EXPECT_EQ(result.exitStatus, 10) << result.err;
-    EXPECT_TRUE(result.err.starts_with("tovlane: 設定画面を開けません: ")) << result.err;
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    // No X server listens on display 87.
+    test::Process deadDisplay({dir.file("tovlane")},
+                              {"", {"DISPLAY=:87", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}});
+    EXPECT_EQ(deadDisplay.wait(), 10) << deadDisplay.err();
+    std::string err = deadDisplay.err();
+    EXPECT_TRUE(err.starts_with("tovlane: 設定画面を開けません: ")) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
 }  // namespace
