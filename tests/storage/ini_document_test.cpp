@@ -42,8 +42,7 @@ TEST(IniDocument, EditsTouchOnlyTheirOwnLine) {
          "[Tovlane Setting]\nPort=1\nAddress=host\n"},
         {"[Tovlane Setting]", "Port", "2", "[Tovlane Setting]\nPort=2\n"},
         {"", "Port", "9801", "[Tovlane Setting]\nPort=9801\n"},
-        {"[Z]\r\nx=y", "Port", "9801", "[Z]\r\nx=y\r\n[Tovlane Setting]\r\nPort=9801\r\n"},
-    };
+        {"[Z]\r\nx=y", "Port", "9801", "[Z]\r\nx=y\r\n[Tovlane Setting]\r\nPort=9801\r\n"}};
     for (const auto& c : cases) {
         IniDocument doc(c.before);
         doc.setValue("Tovlane Setting", c.key, c.value);

@@ -18,8 +18,7 @@ TEST(TextCodec, Utf8ValidityAtEveryBoundary) {
         {"\xEF\xBF\xBF", true},     {"\xF0\x90\x80\x80", true},  {"\xF0\x8F\xBF\xBF", false},
         {"\xF4\x8F\xBF\xBF", true}, {"\xF4\x90\x80\x80", false}, {"\xF5\x80\x80\x80", false},
         {"\xE3\x81", false},        {"\xE3\x81\x41", false},     {"\x82\xa0", false},
-        {"a\x80", false},           {"\xC2\xC2\x80", false},
-    };
+        {"a\x80", false},           {"\xC2\xC2\x80", false}};
     for (const auto& c : cases)
         EXPECT_EQ(isValidUtf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);
 }

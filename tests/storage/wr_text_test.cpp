@@ -24,16 +24,14 @@ TEST(WRText, ReadsEveryLineEndAndEncodingAsOneLine) {
     struct {
         const char* bytes;
         const char* script;
-    } cases[] = {
-        {"\\h\\s[0]abc\\n\r\n def\r\n", "\\h\\s[0]abc\\n def"},
-        {"\\h\\s[0]abc\\n\r def\r", "\\h\\s[0]abc\\n def"},
-        {"\\h\\s[0]abc\\n\n def\n", "\\h\\s[0]abc\\n def"},
-        {"\r\n\n\\h\\s[0]\r\nabc\\n\r\n\r\n\n\r def", "\\h\\s[0]abc\\n def"},
-        {"\\0\x82\xa8\x82\xcd\x82\xe6\x82\xa4\r\n\x81\x60\r\n", "\\0おはよう～"},  // CP932
-        {"\\0おはよう\n〜\n", "\\0おはよう〜"},
-        {"\xEF\xBB\xBF\\0おはよう\n", "\\0おはよう"},  // a byte-order mark is dropped
-        {"\r\n\n", ""},
-    };
+    } cases[] = {{"\\h\\s[0]abc\\n\r\n def\r\n", "\\h\\s[0]abc\\n def"},
+                 {"\\h\\s[0]abc\\n\r def\r", "\\h\\s[0]abc\\n def"},
+                 {"\\h\\s[0]abc\\n\n def\n", "\\h\\s[0]abc\\n def"},
+                 {"\r\n\n\\h\\s[0]\r\nabc\\n\r\n\r\n\n\r def", "\\h\\s[0]abc\\n def"},
+                 {"\\0\x82\xa8\x82\xcd\x82\xe6\x82\xa4\r\n\x81\x60\r\n", "\\0おはよう～"},  // CP932
+                 {"\\0おはよう\n〜\n", "\\0おはよう〜"},
+                 {"\xEF\xBB\xBF\\0おはよう\n", "\\0おはよう"},  // a byte-order mark is dropped
+                 {"\r\n\n", ""}};
     TempDir dir;
     for (const auto& c : cases) {
         writeFile(dir.file("s.txt"), c.bytes);
