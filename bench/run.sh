@@ -11,7 +11,9 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target tovlane sstp-standin min-sender bench-measure >/dev/null
 
 work=$(mktemp -d /tmp/tovlane-bench-XXXXXX)
+# shellcheck source=scripts/standin.sh
 source scripts/standin.sh
+trap stop_standin EXIT
 start_standin "$work" --quiet
 port=$standin_port
 

@@ -10,7 +10,9 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target tovlane sstp-standin >/dev/null
 
 work=$(mktemp -d /tmp/tovlane-demo-XXXXXX)
+# shellcheck source=scripts/standin.sh
 source scripts/standin.sh
+trap stop_standin EXIT
 start_standin "$work"
 port=$standin_port
 

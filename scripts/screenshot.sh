@@ -22,13 +22,15 @@ AlarmFile0=\h\s[0]こんにちは。\e
 AlarmFile1=/home/user/scripts/おはよう.txt
 INI
 
+# The inner script expands its own arguments: directory, output, scale.
+# shellcheck disable=SC2016
 xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" bash -c '
-    QT_SCALE_FACTOR='"$scale"' "$0/tovlane" &
+    QT_SCALE_FACTOR="$3" "$1/tovlane" &
     app=$!
     sleep 3
-    import -window root "$1"
-    kill $app
-' "$work" "$out"
+    import -window root "$2"
+    kill "$app"
+' screenshot "$work" "$out" "$scale"
 # Xvfb has no window manager: cut the window out of the black screen.
 convert "$out" -trim +repage "$out"
 echo "screenshot: $out"

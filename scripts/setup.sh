@@ -7,7 +7,7 @@ packages=(
     g++ make cmake ninja-build binutils git     # tool chain (readelf checks the sender's libraries)
     libgtest-dev                                # GoogleTest
     libasio-dev                                 # standalone Asio for the sender and the stand-in server
-    clang-format                                # the formatting check
+    clang-format shellcheck                     # the formatting and script checks
     qt6-base-dev                                # the settings window (Qt 6 Widgets)
     qt6-translations-l10n                       # Japanese texts in Qt's file dialog
     xvfb xauth fonts-noto-cjk                   # a display and Japanese fonts for the window

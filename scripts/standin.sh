@@ -1,7 +1,9 @@
+# shellcheck shell=bash
 # Sourced by the demo and the benchmark: runs the stand-in SSTP server on a
-# free loopback port for the life of the calling script.
+# free loopback port.
 #   start_standin WORKDIR [server options...]  sets standin_port
-# The server and WORKDIR are removed when the script exits.
+#   stop_standin                               stops it and removes WORKDIR
+# The caller owns its EXIT trap and calls stop_standin from it.
 
 standin_pid=""
 standin_workdir=""
@@ -17,7 +19,6 @@ stop_standin() {
 start_standin() {
     standin_workdir=$1
     shift
-    trap stop_standin EXIT
     build/bin/sstp-standin --port 0 "$@" >"$standin_workdir/server.log" &
     standin_pid=$!
     for _ in $(seq 100); do

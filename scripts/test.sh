@@ -6,9 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-echo "== formatting"
-find src tools tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c' |
-    xargs clang-format --dry-run --Werror
+echo "== formatting and shell scripts"
+find src tools tests bench \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print0 |
+    xargs -0 clang-format --dry-run --Werror
+shellcheck scripts/*.sh bench/*.sh .ci/run
 
 jobs=$(nproc)
 echo "== build and test"

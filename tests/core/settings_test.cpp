@@ -7,7 +7,6 @@
 namespace tovlane {
 namespace {
 
-using test::readFile;
 using test::TempDir;
 using test::writeFile;
 
@@ -55,18 +54,10 @@ TEST(Settings, RequestLineAndPortForSending) {
     EXPECT_EQ(*selectedRequestLine(settings, store), "SEND SSTP/1.1");
     settings.protocolIndex = -1;
     EXPECT_EQ(selectedRequestLine(settings, store).error().code, ErrorCode::BadProtocolId);
-    for (auto [text, port] :
-         std::initializer_list<std::pair<const char*, int>>{{"9801", 9801},
-                                                            {" 1 ", 1},
-                                                            {"65535", 65535},
-                                                            {"", 0},
-                                                            {"0", 0},
-                                                            {"65536", 0},
-                                                            {"-1", 0},
-                                                            {"+80", 0},
-                                                            {"80.0", 0},
-                                                            {"9801x", 0},
-                                                            {"99999999999", 0}}) {
+    const std::pair<const char*, int> ports[] = {
+        {"9801", 9801}, {" 1 ", 1}, {"65535", 65535}, {"", 0},      {"0", 0},          {"65536", 0},
+        {"-1", 0},      {"+80", 0}, {"80.0", 0},      {"9801x", 0}, {"99999999999", 0}};
+    for (auto [text, port] : ports) {
         settings.port = text;
         auto number = portNumber(settings, store);
         EXPECT_EQ(number.ok() ? *number : 0, port) << text;
@@ -75,29 +66,6 @@ TEST(Settings, RequestLineAndPortForSending) {
                                                  "\" は 1〜65535 の整数ではありません");
         }
     }
-}
-
-TEST(Settings, SaveWritesAllThirteenKeysInOrderAndLoadReadsThemBack) {
-    TempDir dir;
-    INIAccess store = settingsStore(dir.path());
-    Settings settings{"", "", -1, {"/home/me/hello.txt"}};
-    settings.entries[9] = "\\h\\s[0]" + std::string(1000, 'z');
-    ASSERT_TRUE(saveSettings(store, settings).ok());
-    std::string expected = "[Tovlane Setting]\nAddress=\nPort=\nProtocolID=-1\n";
-    for (int i = 0; i < kEntryCount; ++i)
-        expected += "AlarmFile" + std::to_string(i) + "=" + settings.entries[i] + "\n";
-    EXPECT_EQ(readFile(dir.file("Tovlane.ini")), expected);
-
-    auto loaded = loadSettings(store);
-    EXPECT_EQ(loaded->address, "127.0.0.1");  // empty comes back as the default
-    EXPECT_EQ(loaded->port, "9801");
-    EXPECT_EQ(loaded->protocolIndex, -1);
-    EXPECT_EQ(loaded->entries, settings.entries);
-
-    INIAccess gone = settingsStore(dir.file("removed"));
-    auto failed = saveSettings(gone, settings);
-    EXPECT_EQ(failed.error().code, ErrorCode::FileUnwritable);
-    EXPECT_EQ(failed.error().reason, "No such file or directory");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <filesystem>
 
-#include "storage/file_io.h"
 #include "support/test_support.h"
 
 namespace tovlane {
@@ -114,18 +113,6 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
         EXPECT_FALSE(entry.path().filename().string().starts_with(".tovlane-"))
             << "temporary file left behind: " << entry.path();
     }
-}
-
-TEST_F(IniAccessTest, TheFileIsFoundBesideTheProgramWhateverTheCurrentDirectory) {
-    writeFile(settingsPath(), "[Tovlane Setting]\nPort=1\n");
-    TempDir other;
-    auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(other.path());
-    EXPECT_EQ(store().GetINIData(kSection, "Port"), "1");
-    std::filesystem::current_path(previous);
-    EXPECT_EQ(joinPath("/", "Tovlane.ini"), "/Tovlane.ini");
-    EXPECT_EQ(joinPath("/opt/tools", "Tovlane.ini"), "/opt/tools/Tovlane.ini");
-    EXPECT_EQ(INIAccess().FullPath(), executableDirectory() + "/");
 }
 
 }  // namespace

@@ -18,19 +18,6 @@ extern char** environ;
 namespace tovlane::test {
 namespace {
 
-std::vector<std::string> environmentWith(const std::vector<std::string>& changes) {
-    std::vector<std::string> result;
-    for (char** entry = environ; *entry != nullptr; ++entry)
-        result.emplace_back(*entry);
-    for (const auto& change : changes) {
-        std::string name = change.substr(0, change.find('='));
-        std::erase_if(result, [&](const std::string& e) { return e.starts_with(name + "="); });
-        if (change.find('=') != std::string::npos)
-            result.push_back(change);
-    }
-    return result;
-}
-
 std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> result;
     for (auto& s : strings)
@@ -80,7 +67,7 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-Process::Process(const std::vector<std::string>& argv, const ProcessOptions& options) {
+Process::Process(std::vector<std::string> argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -88,16 +75,11 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
                                      0600);
     posix_spawn_file_actions_addopen(&actions, 2, output_.file("err").c_str(), O_WRONLY | O_CREAT,
                                      0600);
-    if (!options.workingDirectory.empty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
-    }
-    std::vector<std::string> args = argv;
-    std::vector<std::string> env = environmentWith(options.environment);
-    int rc = ::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(),
-                           pointers(env).data());
+    int rc =
+        ::posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, pointers(argv).data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
-        throw std::runtime_error("cannot start " + args[0]);
+        throw std::runtime_error("cannot start " + argv[0]);
 }
 
 Process::~Process() {

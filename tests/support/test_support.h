@@ -26,17 +26,12 @@ class TempDir {
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 
-struct ProcessOptions {
-    std::string workingDirectory;
-    // "NAME=value" sets a variable, a bare "NAME" removes it.
-    std::vector<std::string> environment;
-};
-
 // A program started with posix_spawn, its output going to files in a
-// directory of its own; killed on destruction if it still runs.
+// directory of its own; killed on destruction if it still runs. To change
+// its directory or environment, start it through env(1) ("-C DIR", "-u NAME").
 class Process {
   public:
-    explicit Process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+    explicit Process(std::vector<std::string> argv);
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;

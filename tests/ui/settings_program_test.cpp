@@ -31,7 +31,7 @@ class SettingsProgram : public ::testing::Test {
 };
 
 TEST_F(SettingsProgram, AnEmptyCommandLineBecomesTheSettingsWindowInTheSameProcess) {
-    test::Process launcher({dir.file("tovlane")}, {"", {"QT_QPA_PLATFORM=offscreen"}});
+    test::Process launcher({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", dir.file("tovlane")});
     std::string running;
     for (int i = 0; i < 500 && running != dir.file("tovlane-settings"); ++i) {
         std::this_thread::sleep_for(10ms);
@@ -43,16 +43,16 @@ TEST_F(SettingsProgram, AnEmptyCommandLineBecomesTheSettingsWindowInTheSameProce
 }
 
 TEST_F(SettingsProgram, WithoutADisplayItSaysSoInOneLine) {
-    test::Process noDisplay({dir.file("tovlane")},
-                            {"", {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}});
+    test::Process noDisplay({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                             "QT_QPA_PLATFORM", dir.file("tovlane")});
     EXPECT_EQ(noDisplay.wait(), 10);
     EXPECT_EQ(noDisplay.err(),
               "tovlane: 設定画面を開けません: グラフィカルなセッションが必要です"
               "（DISPLAY も WAYLAND_DISPLAY もありません）\n");
 
     // No X server listens on display 87.
-    test::Process deadDisplay({dir.file("tovlane")},
-                              {"", {"DISPLAY=:87", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}});
+    test::Process deadDisplay({"/usr/bin/env", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                               "DISPLAY=:87", dir.file("tovlane")});
     EXPECT_EQ(deadDisplay.wait(), 10) << deadDisplay.err();
     std::string err = deadDisplay.err();
     EXPECT_TRUE(err.starts_with("tovlane: 設定画面を開けません: ")) << err;
