@@ -20,8 +20,6 @@ namespace {
 
 using asio::ip::tcp;
 
-constexpr std::size_t kMaxRequest = 64 * 1024;
-
 enum class Mode {
     Reply,     // answer, then close
     KeepOpen,  // answer, then leave the connection open until the client goes
@@ -37,6 +35,8 @@ struct Options {
     std::string rawFile;
     long count = 0;  // stop after this many requests; 0 = never
     bool quiet = false;
+    bool unterminated = false;           // a status line without its line end, then close
+    std::size_t maxRequest = 64 * 1024;  // a longer request is dropped
 };
 
 [[noreturn]] void usage(const char* problem) {
@@ -44,7 +44,8 @@ struct Options {
                  "sstp-standin: %s\n"
                  "usage: sstp-standin [--bind ADDR] [--port N (0: any free port)]\n"
                  "                    [--mode reply|keep-open|close|silent] [--status CODE]\n"
-                 "                    [--raw FILE] [--count N] [--quiet]\n",
+                 "                    [--raw FILE] [--count N] [--quiet] [--unterminated]\n"
+                 "                    [--max-request BYTES]\n",
                  problem);
     std::exit(2);
 }
@@ -65,8 +66,8 @@ Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string flag = argv[i];
-        if (flag == "--quiet") {
-            options.quiet = true;
+        if (flag == "--quiet" || flag == "--unterminated") {
+            (flag == "--quiet" ? options.quiet : options.unterminated) = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -84,6 +85,8 @@ Options parseOptions(int argc, char** argv) {
             options.rawFile = value;
         } else if (flag == "--count") {
             options.count = std::stol(value);
+        } else if (flag == "--max-request") {
+            options.maxRequest = std::stoul(value);
         } else {
             usage(("unknown option " + flag).c_str());
         }
@@ -110,11 +113,12 @@ std::string reasonPhrase(int status) {
     }
 }
 
-std::size_t endOfHead(const std::string& bytes) {
-    std::size_t crlf = bytes.find("\r\n\r\n");
+// The end of the request's head, looking only at bytes from "from" on.
+std::size_t endOfHead(const std::string& bytes, std::size_t from) {
+    std::size_t crlf = bytes.find("\r\n\r\n", from);
     if (crlf != std::string::npos)
         return crlf + 4;
-    std::size_t lf = bytes.find("\n\n");
+    std::size_t lf = bytes.find("\n\n", from);
     return lf == std::string::npos ? std::string::npos : lf + 2;
 }
 
@@ -219,11 +223,13 @@ void Session::read() {
                 self->server_.note("client closed before the end of its request");
                 return self->server_.sessionDone();
             }
+            std::size_t from =
+                self->received_.size() - std::min<std::size_t>(self->received_.size(), 3);
             self->received_.append(self->buffer_, n);
-            std::size_t end = endOfHead(self->received_);
+            std::size_t end = endOfHead(self->received_, from);
             if (end != std::string::npos)
                 return self->respond(self->received_.substr(0, end));
-            if (self->received_.size() > kMaxRequest) {
+            if (self->received_.size() > self->server_.options().maxRequest) {
                 self->server_.note("request too large; connection closed");
                 return self->server_.sessionDone();
             }
@@ -243,7 +249,7 @@ void Session::respond(const std::string& request) {
     if (options.mode == Mode::Silent)
         return drainUntilClosed();
     reply_ = "SSTP/1.1 " + std::to_string(options.status) + " " + reasonPhrase(options.status) +
-             "\r\n\r\n";
+             (options.unterminated ? "" : "\r\n\r\n");
     asio::async_write(socket_, asio::buffer(reply_),
                       [self = shared_from_this()](asio::error_code error, std::size_t) {
                           if (!error && self->server_.options().mode == Mode::KeepOpen) {

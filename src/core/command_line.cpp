@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -13,6 +14,31 @@ namespace {
 
 bool isDigitOrPoint(char c) {
     return (c >= '0' && c <= '9') || c == '.';
+}
+
+// For a number from_chars found out of range: whether it is too small to
+// hold (1e-400) rather than too large (1e400). Its decimal magnitude is the
+// place of the first nonzero digit, shifted by the exponent.
+bool isTooSmall(std::string_view number) {
+    std::size_t e = number.find_first_of("eE");
+    std::string_view mantissa = number.substr(0, e);
+    long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view digits = number.substr(e + 1);
+        bool negative = digits.starts_with('-');
+        digits.remove_prefix(negative || digits.starts_with('+') ? 1 : 0);
+        auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+        if (error != std::errc())
+            exponent = std::numeric_limits<int>::max();  // beyond any mantissa's reach
+        exponent = negative ? -exponent : exponent;
+    }
+    std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos)
+        return true;
+    long magnitude = first < point ? static_cast<long>(point - first) - 1
+                                   : -static_cast<long>(first - point);
+    return magnitude + exponent < 0;
 }
 
 }  // namespace
@@ -41,8 +67,11 @@ std::optional<double> parseNumber(std::string_view text) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (end != text.data() + text.size())
         return std::nullopt;
-    if (error == std::errc::result_out_of_range)
-        return text.front() == '-' ? -HUGE_VAL : HUGE_VAL;
+    if (error == std::errc::result_out_of_range) {
+        // The smallest number of the right sign floors as the exact one would.
+        double size = isTooSmall(text) ? std::numeric_limits<double>::denorm_min() : HUGE_VAL;
+        return text.front() == '-' ? -size : size;
+    }
     if (error != std::errc())
         return std::nullopt;
     return value;

@@ -20,9 +20,12 @@ ErrorEnd errorEnd(ErrorCode code) {
             return {kExitBadPort, false};
         case ErrorCode::ConnectionFailed:
             return {kExitConnectionFailed, true};
+        case ErrorCode::SettingsUnreadable:
+            return {kExitSettingsUnreadable, false};
         case ErrorCode::UnreadableScript:
         case ErrorCode::FileMissing:
         case ErrorCode::FileUnreadable:
+        case ErrorCode::NotRegularFile:
         case ErrorCode::FileUnwritable:
         case ErrorCode::UnstorableValue:
             break;

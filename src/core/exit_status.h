@@ -18,6 +18,7 @@ enum ExitStatus : int {
     kExitUnreadableScript = 8,      // the script file exists but cannot be read
     kExitConnectionFailed = 9,      // refused, host not found, reset, ...
     kExitSettingsUnavailable = 10,  // the settings window cannot be opened
+    kExitSettingsUnreadable = 11,   // Tovlane.ini exists but cannot be read as a file
 };
 
 struct ErrorEnd {

@@ -55,18 +55,22 @@ void printHelp() {
         "   7  Port が 1〜65535 の整数ではない\n"
         "   8  スクリプトファイルを読み込めない\n"
         "   9  接続できない (拒否、ホスト名不明、切断など)\n"
-        "  10  設定画面を開けない\n",
+        "  10  設定画面を開けない\n"
+        "  11  設定ファイルがあるのに読み込めない (ディレクトリ、FIFO、権限など)\n",
         settingsStore().FullPath().c_str());
 }
 
 // The script an entry stands for: the contents of the file it names, or the
-// entry text itself.
-Result<std::string> scriptFor(const std::string& entry, int index) {
+// entry text itself (also when the name stops being a regular file between
+// the test and the opening).
+Result<std::string> scriptFor(std::string entry, int index) {
     if (!isExistingRegularFile(entry))
         return entry;
     WRText reader;
     reader.FileName = entry;
     auto script = reader.RFile();
+    if (!script && script.error().code == ErrorCode::NotRegularFile)
+        return entry;
     if (!script) {
         return Error{ErrorCode::UnreadableScript, "スクリプトファイル " + quoted(entry) +
                                                       " を読み込めません（" + alarmFileKey(index) +
@@ -83,10 +87,11 @@ Status sendEntry(const std::string& commandLine) {
     auto index = parseEntryIndex(commandLine, kEntryCount);
     if (!index)
         return index.error();
-    const std::string& entry = settings->entries[*index];
+    // Moved, not copied: a long literal script is held once.
+    std::string entry = std::move(settings->entries[*index]);
     if (entry.empty())
         return Error{ErrorCode::EmptyEntry, "エントリ " + std::to_string(*index) + " は空です"};
-    auto script = scriptFor(entry, *index);
+    auto script = scriptFor(std::move(entry), *index);
     if (!script)
         return script.error();
     auto requestLine = selectedRequestLine(*settings, store);
@@ -95,7 +100,7 @@ Status sendEntry(const std::string& commandLine) {
     auto port = portNumber(*settings, store);
     if (!port)
         return port.error();
-    return SendScript({settings->address, *port, std::string(*requestLine)}, *script);
+    return SendScript({settings->address, *port, std::string(*requestLine)}, std::move(*script));
 }
 
 // The window lives in its own program so that send mode never loads Qt; it

@@ -35,7 +35,14 @@ std::string alarmFileKey(int index) {
 
 Result<Settings> loadSettings(INIAccess& store) {
     Settings settings;
-    if (auto address = store.GetINIData(kSettingsSection, "Address"); !address.empty())
+    std::string address = store.GetINIData(kSettingsSection, "Address");
+    // Only a missing file means "no settings yet"; any other failure shows
+    // on the first read and would show on every one.
+    if (!store.LastError.empty()) {
+        return Error{ErrorCode::SettingsUnreadable,
+                     store.FullPath() + " を読み込めません: " + store.LastError};
+    }
+    if (!address.empty())
         settings.address = address;
     if (auto port = store.GetINIData(kSettingsSection, "Port"); !port.empty())
         settings.port = port;

@@ -30,11 +30,12 @@ INIAccess settingsStore(std::string programDirectory = executableDirectory());
 
 std::string alarmFileKey(int index);
 
+// SettingsUnreadable when the file exists but cannot be read as a file;
 // BadProtocolId when a stored "ProtocolID" names neither a request line nor -1.
 Result<Settings> loadSettings(INIAccess& store);
 
-// Writes all thirteen keys in order; stops at the first failed write:
-// FileUnwritable with the system's reason.
+// Writes all thirteen keys in order as one replacement of the file, so a
+// failure (FileUnwritable with its reason) leaves the old file whole.
 Status saveSettings(INIAccess& store, const Settings& settings);
 
 // The selected request line; BadProtocolId when none is selected (-1).

@@ -57,6 +57,13 @@ SstpReply::State SstpReply::feed(std::string_view bytes) {
     return state_;
 }
 
+void SstpReply::close() {
+    if (state_ == State::Incomplete && !pending_.empty()) {
+        std::string_view line = pending_;
+        takeLine(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
+    }
+}
+
 void SstpReply::takeLine(std::string_view line) {
     if (!status_) {
         status_ = parseStatusLine(line);

@@ -13,6 +13,9 @@ class SstpReply {
     enum class State { Incomplete, Complete, NotSstp };
 
     State feed(std::string_view bytes);
+    // The server closed the connection: a last line without its line end
+    // still counts, so "SSTP/1.1 420 Refuse" and a close is a refusal.
+    void close();
     State state() const { return state_; }
     // The status code, once the status line has arrived.
     std::optional<int> status() const { return status_; }

@@ -1,17 +1,25 @@
 #include "core/sstp_request.h"
 
+#include <algorithm>
+
 #include "storage/text_codec.h"
 
 namespace tovlane {
 
 std::string buildRequest(std::string_view requestLine, std::string_view script) {
-    std::string text;
-    text.reserve(requestLine.size() + script.size() + 64);
-    text.append(requestLine).append("\r\n");
-    text.append("Sender: Tovlane\r\n");
-    text.append("Script: ").append(script).append("\\e\r\n");
-    text.append("Charset: Shift_JIS\r\n\r\n");
-    return encodeCp932(text);
+    std::string request;
+    // CP932 never takes more bytes than UTF-8, so this is all the request
+    // needs: a long script is converted straight into it, never copied.
+    request.reserve(requestLine.size() + script.size() + 64);
+    appendCp932(request, requestLine);
+    request.append("\r\nSender: Tovlane\r\nScript: ");
+    for (std::size_t at = 0; at < script.size();) {
+        std::size_t brk = std::min(script.find_first_of("\r\n", at), script.size());
+        appendCp932(request, script.substr(at, brk - at));
+        at = brk + 1;
+    }
+    request.append("\\e\r\nCharset: Shift_JIS\r\n\r\n");
+    return request;
 }
 
 }  // namespace tovlane

@@ -37,13 +37,15 @@ asio::error_code connect(tcp::socket& socket, const Destination& to) {
 
 }  // namespace
 
-Status SendScript(const Destination& to, const std::string& script) {
+Status SendScript(const Destination& to, std::string script) {
     asio::io_context io;
     tcp::socket socket(io);
     if (auto error = connect(socket, to))
         return connectionFailed(error);
+    std::string request = buildRequest(to.requestLine, script);
+    std::string().swap(script);  // a long script is not held twice while it goes out
     asio::error_code error;
-    asio::write(socket, asio::buffer(buildRequest(to.requestLine, script)), error);
+    asio::write(socket, asio::buffer(request), error);
     if (error)
         return connectionFailed(error);
 
@@ -53,8 +55,10 @@ Status SendScript(const Destination& to, const std::string& script) {
     std::array<char, 4096> buffer;
     while (reply.state() != SstpReply::State::Complete) {
         std::size_t count = socket.read_some(asio::buffer(buffer), error);
-        if (error == asio::error::eof)
+        if (error == asio::error::eof) {
+            reply.close();
             break;
+        }
         if (error)
             return connectionFailed(error);
         reply.feed(std::string_view(buffer.data(), count));

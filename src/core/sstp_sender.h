@@ -17,6 +17,6 @@ struct Destination {
 // write the request, then read until the reply is complete or the server
 // closes. RefusedByServer when the reply's status is not 2xx (the status line
 // is the reason); ConnectionFailed with the system's reason.
-Status SendScript(const Destination& to, const std::string& script);
+Status SendScript(const Destination& to, std::string script);
 
 }  // namespace tovlane

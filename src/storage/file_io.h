@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -7,14 +8,22 @@
 
 namespace tovlane {
 
-// The whole file; FileMissing or FileUnreadable with the system's reason.
-Result<std::string> readWholeFile(const std::string& path);
+// The whole of a regular file, read without ever blocking: FileMissing,
+// NotRegularFile once opened (a directory, FIFO, socket or device), or
+// FileUnreadable with the system's reason (a read that would block included).
+Result<std::string> readRegularFile(const std::string& path);
 
-// Replaces path with bytes through a temporary file in the same directory and
-// a rename, so a crash or a full disk never leaves a half-written file. The
-// old file's permission bits are kept, and a symbolic link is written through.
-// On FileUnwritable the old file is untouched.
-Status writeFileAtomically(const std::string& path, std::string_view bytes);
+// Makes the new contents of a file from its current ones ("" when it does
+// not exist yet).
+using FileEdit = std::function<Result<std::string>(std::string current)>;
+
+// Replaces the file with what edit makes of it, as one atomic step: under an
+// exclusive lock on its directory, so that concurrent editors never lose each
+// other's changes, through an unnamed temporary file and a rename, so that a
+// crash or a full disk leaves the old file whole. The permission bits are
+// kept. A symbolic link is written through only when it belongs to this user
+// or to root. A current file that cannot be read stops the edit.
+Status editFile(const std::string& path, const FileEdit& edit);
 
 // The existence test for script files: a regular file after following links.
 // Directories, FIFOs, sockets and devices fail it; a relative name is taken

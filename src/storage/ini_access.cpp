@@ -1,5 +1,6 @@
 #include "storage/ini_access.h"
 
+#include "storage/blanks.h"
 #include "storage/file_io.h"
 #include "storage/ini_document.h"
 #include "storage/text_codec.h"
@@ -7,15 +8,16 @@
 namespace tovlane {
 namespace {
 
-bool holdsLineBreak(const std::string& text) {
-    return text.find_first_of("\r\n") != std::string::npos;
+bool holdsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-// A name that the INI syntax would read back as something else.
-bool breaksSyntax(const std::string& section, const std::string& key, const std::string& value) {
-    return key.empty() || key.find('=') != std::string::npos ||
-           section.find(']') != std::string::npos || holdsLineBreak(section) ||
-           holdsLineBreak(key) || holdsLineBreak(value);
+// A name the INI syntax would read back as something else: a comment, a
+// section header, another key, or a name that loses its blanks.
+bool isUnstorableName(std::string_view name, std::string_view forbidden) {
+    return name.empty() || trimBlanks(name) != name || holdsLineBreakOrNul(name) ||
+           name.find_first_of(forbidden) != std::string_view::npos || name.front() == ';' ||
+           name.front() == '#' || name.front() == '[';
 }
 
 }  // namespace
@@ -35,11 +37,15 @@ std::string INIAccess::GetINIData(const std::string& strSection, const std::stri
 
 bool INIAccess::SetINIData(const std::string& strSection, const std::string& strKey,
                            const std::string& strData) {
+    return SetINIValues(strSection, {{strKey, strData}});
+}
+
+bool INIAccess::SetINIValues(const std::string& strSection, const Values& values) {
     if (!applySectionRule(strSection))
         return false;
     if (!BuildFilePath())
         return false;
-    return WriteProfile(strFullPath, Section, strKey, strData);
+    return WriteProfile(strFullPath, Section, values);
 }
 
 std::string INIAccess::FullPath() const {
@@ -58,33 +64,34 @@ bool INIAccess::BuildFilePath() {
 }
 
 bool INIAccess::WriteProfile(const std::string& path, const std::string& section,
-                             const std::string& key, const std::string& value) {
+                             const Values& values) {
     // A line break in a value would turn its tail into a line of its own.
-    if (breaksSyntax(section, key, value)) {
+    bool storable = !isUnstorableName(section, "]");
+    for (const auto& [key, value] : values)
+        storable = storable && !isUnstorableName(key, "=") && !holdsLineBreakOrNul(value);
+    if (!storable) {
         LastError = "改行や区切り文字を含む名前・値は保存できません";
         return false;
     }
-    auto old = readWholeFile(path);
-    // Only a missing file may start empty; any other read failure would
-    // replace the user's settings with this one key.
-    if (!old && old.error().code != ErrorCode::FileMissing) {
-        LastError = old.error().reason;
-        return false;
-    }
-    IniDocument document(old ? std::move(*old) : std::string());
-    document.setValue(section, key, value);
-    Status written = writeFileAtomically(path, document.text());
+    Status written = editFile(path, [&](std::string current) -> Result<std::string> {
+        IniDocument document(std::move(current));
+        for (const auto& [key, value] : values)
+            document.setValue(section, key, value);
+        return document.release();
+    });
     LastError = written ? std::string() : written.error().reason;
     return written.ok();
 }
 
 std::string INIAccess::ReadProfile(const std::string& path, const std::string& section,
                                    const std::string& key) {
-    auto file = readWholeFile(path);
+    auto file = readRegularFile(path);
+    bool missing = !file && file.error().code == ErrorCode::FileMissing;
+    LastError = (file || missing) ? std::string() : file.error().reason;
     if (!file)
         return {};
     auto value = IniDocument(std::move(*file)).value(section, key);
-    return value ? decodeFileText(*value) : std::string();
+    return value ? decodeFileText(std::move(*value)) : std::string();
 }
 
 }  // namespace tovlane

@@ -38,23 +38,18 @@ bool isComment(std::string_view line) {
 std::optional<IniDocument::Line> IniDocument::nextLine(std::size_t from) const {
     if (from >= text_.size())
         return std::nullopt;
-    std::size_t newline = text_.find('\n', from);
-    std::size_t end = newline == std::string::npos ? text_.size() : newline + 1;
-    std::size_t contentEnd = newline == std::string::npos ? text_.size() : newline;
-    if (contentEnd > from && text_[contentEnd - 1] == '\r')
-        --contentEnd;
-    return Line{from, contentEnd, end};
-}
-
-std::string_view IniDocument::content(const Line& line) const {
-    return std::string_view(text_).substr(line.begin, line.contentEnd - line.begin);
+    std::size_t brk = std::min(text_.find_first_of("\r\n", from), text_.size());
+    std::size_t end = brk;
+    if (brk < text_.size())
+        end += text_.compare(brk, 2, "\r\n") == 0 ? 2 : 1;
+    return Line{from, brk, end};
 }
 
 std::optional<IniDocument::SectionPlace> IniDocument::find(std::string_view section,
                                                            std::string_view key) const {
     std::optional<SectionPlace> place;
     for (auto line = nextLine(0); line; line = nextLine(line->end)) {
-        std::string_view text = content(*line);
+        auto text = std::string_view(text_).substr(line->begin, line->contentEnd - line->begin);
         if (auto name = sectionName(text)) {
             if (place)
                 break;  // the first matching section ends here
@@ -74,13 +69,14 @@ std::optional<IniDocument::SectionPlace> IniDocument::find(std::string_view sect
             continue;
         if (!sameName(trimBlanks(text.substr(0, equals)), key))
             continue;
-        std::size_t valueBegin = line->begin + equals + 1;
+        std::size_t afterEquals = line->begin + equals + 1;
+        std::size_t valueBegin = afterEquals;
         while (valueBegin < line->contentEnd && isBlank(text_[valueBegin]))
             ++valueBegin;
         std::size_t valueEnd = line->contentEnd;
         while (valueEnd > valueBegin && isBlank(text_[valueEnd - 1]))
             --valueEnd;
-        place->key = KeyPlace{valueBegin, valueEnd, line->contentEnd};
+        place->key = KeyPlace{afterEquals, valueBegin, valueEnd, line->contentEnd};
         return place;
     }
     return place;
@@ -91,23 +87,30 @@ std::optional<std::string> IniDocument::value(std::string_view section,
     auto place = find(section, key);
     if (!place || !place->key)
         return std::nullopt;
-    return text_.substr(place->key->valueBegin, place->key->valueEnd - place->key->valueBegin);
+    auto value = std::string_view(text_).substr(place->key->valueBegin,
+                                                place->key->valueEnd - place->key->valueBegin);
+    return std::string(value.substr(0, value.find('\0')));
 }
 
-// New lines follow the file's own convention.
+// New lines follow the file's own convention: its first line end.
 std::string IniDocument::lineEnd() const {
-    std::size_t newline = text_.find('\n');
-    return (newline != std::string::npos && newline > 0 && text_[newline - 1] == '\r') ? "\r\n"
-                                                                                       : "\n";
+    auto first = nextLine(0);
+    if (!first || first->contentEnd == first->end)
+        return "\n";
+    return text_.substr(first->contentEnd, first->end - first->contentEnd);
 }
 
 void IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value) {
     const std::string eol = lineEnd();
     auto place = find(section, key);
     if (place && place->key) {
-        // Replace through the end of the line's content so trailing blanks go too.
+        // The blanks around the old value stay unless the new value brings its
+        // own, so that writing the same value again changes nothing.
         const KeyPlace& at = *place->key;
-        text_.replace(at.valueBegin, at.contentEnd - at.valueBegin, value);
+        std::size_t begin = isBlank(value.empty() ? 'x' : value.front()) ? at.afterEquals
+                                                                          : at.valueBegin;
+        std::size_t end = isBlank(value.empty() ? 'x' : value.back()) ? at.contentEnd : at.valueEnd;
+        text_.replace(begin, end - begin, value);
         return;
     }
     std::string keyLine = std::string(key) + "=" + std::string(value) + eol;
@@ -115,7 +118,7 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
         text_.insert(place->insertAt, (place->needsLineEnd ? eol : "") + keyLine);
         return;
     }
-    if (!text_.empty() && text_.back() != '\n')
+    if (!text_.empty() && text_.back() != '\n' && text_.back() != '\r')
         text_ += eol;
     text_ += "[" + std::string(section) + "]" + eol + keyLine;
 }

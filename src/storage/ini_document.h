@@ -8,29 +8,34 @@ namespace tovlane {
 
 // An INI text edited the way profile functions do: names match without regard
 // to case, blanks around names and values are ignored when reading, the first
-// matching key of the first matching section wins. A write touches only the
-// bytes of that one value (or appends one line, or one section), so comments,
-// other sections and line ends stay exactly as they were.
+// matching key of the first matching section wins, and a value ends at its
+// first NUL byte. CR LF, LF and a lone CR each end a line. A write touches
+// only the bytes of that one value (or appends one line, or one section), so
+// comments, other sections and line ends stay exactly as they were, and
+// writing the same value again changes nothing.
 class IniDocument {
   public:
     explicit IniDocument(std::string text) : text_(std::move(text)) {}
 
-    // The raw bytes of the value, blanks around it removed; nullopt when the
-    // section or the key is missing.
+    // The value, blanks around it removed; nullopt when the section or the
+    // key is missing.
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
 
+    // The caller keeps line breaks and NUL bytes out of names and values.
     void setValue(std::string_view section, std::string_view key, std::string_view value);
 
     const std::string& text() const { return text_; }
+    std::string release() { return std::move(text_); }
 
   private:
     struct Line {
         std::size_t begin;       // first byte of the line
-        std::size_t contentEnd;  // before CR LF or LF
-        std::size_t end;         // after the line end
+        std::size_t contentEnd;  // before its line end
+        std::size_t end;         // after its line end
     };
     struct KeyPlace {
-        std::size_t valueBegin;
+        std::size_t afterEquals;
+        std::size_t valueBegin;  // blanks skipped
         std::size_t valueEnd;
         std::size_t contentEnd;  // of the key's line
     };
@@ -41,7 +46,6 @@ class IniDocument {
     };
 
     std::optional<Line> nextLine(std::size_t from) const;
-    std::string_view content(const Line& line) const;
     std::optional<SectionPlace> find(std::string_view section, std::string_view key) const;
     std::string lineEnd() const;
 

@@ -104,8 +104,8 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string decodeFileText(std::string_view bytes) {
-    return isValidUtf8(bytes) ? std::string(bytes) : decodeCp932(bytes);
+std::string decodeFileText(std::string bytes) {
+    return isValidUtf8(bytes) ? bytes : decodeCp932(bytes);
 }
 
 std::string decodeCp932(std::string_view bytes) {
@@ -132,6 +132,11 @@ std::string decodeCp932(std::string_view bytes) {
 std::string encodeCp932(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
+    appendCp932(out, utf8);
+    return out;
+}
+
+void appendCp932(std::string& out, std::string_view utf8) {
     for (std::size_t i = 0; i < utf8.size();) {
         if (byteAt(utf8, i) < 0x80) {
             out += utf8[i++];
@@ -147,7 +152,6 @@ std::string encodeCp932(std::string_view utf8) {
         else
             out.append({static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)});
     }
-    return out;
 }
 
 }  // namespace tovlane

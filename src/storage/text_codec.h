@@ -11,7 +11,7 @@ namespace tovlane {
 bool isValidUtf8(std::string_view bytes);
 
 // Bytes from a file: kept when they are valid UTF-8, otherwise read as CP932.
-std::string decodeFileText(std::string_view bytes);
+std::string decodeFileText(std::string bytes);
 
 // CP932 to UTF-8; a byte CP932 cannot read becomes U+FFFD.
 std::string decodeCp932(std::string_view bytes);
@@ -19,5 +19,7 @@ std::string decodeCp932(std::string_view bytes);
 // UTF-8 to CP932; a character CP932 cannot hold, or a byte that is not
 // UTF-8, becomes "?".
 std::string encodeCp932(std::string_view utf8);
+// The same, appended to out.
+void appendCp932(std::string& out, std::string_view utf8);
 
 }  // namespace tovlane

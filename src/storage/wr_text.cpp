@@ -10,28 +10,28 @@ namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-// Line ends are dropped with nothing in their place, so lines meet directly.
-std::string joinScriptLines(std::string text) {
-    std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
-    return text;
-}
-
 }  // namespace
 
 Result<std::string> WRText::RFile() const {
     if (!isExistingRegularFile(FileName))
         return std::string();
-    auto file = readWholeFile(FileName);
-    if (!file)
-        return Error{ErrorCode::FileUnreadable, file.error().reason};
-    std::string_view bytes = *file;
-    if (bytes.starts_with(kUtf8ByteOrderMark))
-        bytes.remove_prefix(kUtf8ByteOrderMark.size());
-    return joinScriptLines(decodeFileText(bytes));
+    auto file = readRegularFile(FileName);
+    if (!file) {
+        if (file.error().code == ErrorCode::FileMissing)
+            return std::string();
+        return file.error();
+    }
+    if (std::string_view(*file).starts_with(kUtf8ByteOrderMark))
+        file->erase(0, kUtf8ByteOrderMark.size());
+    // Line ends are dropped with nothing in their place, so lines meet
+    // directly; the text is edited in place so a big file is held once.
+    std::string text = decodeFileText(std::move(*file));
+    std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+    return text;
 }
 
 Status WRText::WFile() {
-    Status written = writeFileAtomically(FileName, WText);
+    Status written = editFile(FileName, [this](std::string) { return WText; });
     if (written)
         WText.clear();
     return written;

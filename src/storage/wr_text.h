@@ -14,8 +14,9 @@ class WRText {
     std::string WText;
 
     // The file's text with every line end (CR LF, CR or LF) removed, so empty
-    // lines vanish; "" when no regular file has that name. FileUnreadable,
-    // naming the system's reason, when it exists but cannot be read.
+    // lines vanish; "" when no regular file has that name. NotRegularFile when
+    // the name stops being a regular file between the test and the opening;
+    // FileUnreadable, with the system's reason, when it cannot be read.
     Result<std::string> RFile() const;
 
     // Replaces the file with WText (UTF-8, no line end added), then empties

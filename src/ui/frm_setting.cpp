@@ -9,7 +9,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QValidator>
 #include <cmath>
+#include <limits>
 
 namespace tovlane {
 namespace {
@@ -56,9 +59,24 @@ QLabel* rightAlignedLabel(const char* caption, QWidget* parent, Twips place, QWi
     return label;
 }
 
+// Keeps line breaks out of a text box: pasted lines are joined with nothing
+// between them, as a script file's lines are.
+class NoLineBreaks : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& cursor) const override {
+        cursor -= static_cast<int>(input.left(cursor).count(QRegularExpression("[\\r\\n]")));
+        input.remove(QRegularExpression("[\\r\\n]"));
+        return Acceptable;
+    }
+};
+
+// No length limit: a long literal script must survive an OK untouched.
 QLineEdit* textBox(QWidget* parent, Twips place) {
     auto* box = new QLineEdit(parent);
     box->setGeometry(toPixels(place));
+    box->setMaxLength(std::numeric_limits<int>::max());
+    box->setValidator(new NoLineBreaks(box));
     return box;
 }
 

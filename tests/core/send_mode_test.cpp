@@ -1,5 +1,7 @@
 // The real tovlane binary, installed with its Tovlane.ini in a fresh
 // directory, run from another one and sending to the stand-in SSTP server.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <map>
@@ -12,6 +14,7 @@ namespace tovlane {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using test::Process;
 using test::readFile;
 using test::TempDir;
@@ -61,6 +64,7 @@ struct Row {
     int status;                         // -2: still waiting after a second
     std::string err;                    // in the one line on stderr ("" for silence)
     std::optional<std::string> script;  // the Script header on the wire, in CP932
+    const char* settingsFile = "";      // "" or what stands in its place: dir, fifo, loop
 };
 
 const std::vector<std::string> kReply = {"--mode", "reply"};
@@ -98,7 +102,16 @@ const Row kRows[] = {
     {"420 Refuse, stays open", {{"AlarmFile0", "x"}}, {"0"},
      {"--mode", "keep-open", "--status", "420"}, 1, "", "x"},
     {"512 Invisible", {{"AlarmFile0", "x"}}, {"0"}, {"--status", "512"}, 1, "", "x"},
-    {"never answers", {{"AlarmFile0", "x"}}, {"0"}, {"--mode", "silent"}, -2, "", "x"}};
+    {"never answers", {{"AlarmFile0", "x"}}, {"0"}, {"--mode", "silent"}, -2, "", "x"},
+    {"420 without a line end", {{"AlarmFile0", "x"}}, {"0"}, {"--status", "420", "--unterminated"},
+     1, "", "x"},
+    {"a NUL ends the value", {{"AlarmFile0", "abc\0def"s}}, {"0"}, kReply, 0, "", "abc"},
+    {"settings are a directory", {}, {"0"}, {}, 11, kIni + " を読み込めません: 通常のファイルではありません",
+     {}, "dir"},
+    {"settings are a FIFO", {}, {"0"}, {}, 11, kIni + " を読み込めません: 通常のファイルではありません",
+     {}, "fifo"},
+    {"settings are a link loop", {}, {"0"}, {}, 11,
+     kIni + " を読み込めません: Too many levels of symbolic links", {}, "loop"}};
 // clang-format on
 
 TEST_F(SendMode, EveryWayARunEnds) {
@@ -114,6 +127,16 @@ TEST_F(SendMode, EveryWayARunEnds) {
         for (const auto& [key, value] : keys)
             ini += key + "=" + value + "\r\n";
         writeFile(settingsPath(), ini);
+        if (*row.settingsFile != '\0') {
+            std::filesystem::remove(settingsPath());
+            std::string kind = row.settingsFile;
+            if (kind == "dir")
+                std::filesystem::create_directory(settingsPath());
+            if (kind == "fifo")
+                ::mkfifo(settingsPath().c_str(), 0600);
+            if (kind == "loop")
+                std::filesystem::create_symlink(settingsPath(), settingsPath());
+        }
 
         auto sender = run(row.args);
         EXPECT_EQ(sender->wait(row.status == -2 ? 1s : 20s), row.status);
@@ -137,6 +160,7 @@ TEST_F(SendMode, EveryWayARunEnds) {
                                    : "";
         EXPECT_EQ(readFile(dir.file("received")), expected);
         server.reset();
+        std::filesystem::remove(settingsPath());
     }
 }
 

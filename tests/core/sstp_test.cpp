@@ -10,6 +10,10 @@ TEST(SstpRequest, BytesOnTheWire) {
     EXPECT_EQ(buildRequest("SEND SSTP/1.1", "\\h\\s[0]Hi.\\e"),
               "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: \\h\\s[0]Hi.\\e\\e\r\n"
               "Charset: Shift_JIS\r\n\r\n");
+    // A line break never reaches the wire, whatever the script holds.
+    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "hi\rSender: evil\r\nX: y\n"),
+              "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: hiSender: evilX: y\\e\r\n"
+              "Charset: Shift_JIS\r\n\r\n");
     EXPECT_EQ(buildRequest("SEND SSTP/1.1", "あ〜😀"),
               "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: \x82\xa0\x81\x60?\\e\r\n"
               "Charset: Shift_JIS\r\n\r\n");
@@ -21,7 +25,7 @@ TEST(SstpReply, StatusLine) {
     EXPECT_EQ(parseStatusLine("SSTP/12.34 204"), 204);
     for (const char* bad :
          {"HTTP/1.1 200 OK", "SSTP/1.1 20 OK", "SSTP/1.1  200 OK", "SSTP/1 200", "SSTP/.1 200",
-          "SSTP/1. 200", "SSTP/1.1 2000", "SSTP/1.1 20x", "sstp/1.1 200 OK", ""}) {
+          "SSTP/1. 200", "SSTP/1.1 2000", "SSTP/1.1 20x", "SSTP/1.1 x00", "sstp/1.1 200 OK", ""}) {
         EXPECT_EQ(parseStatusLine(bad), std::nullopt) << bad;
     }
 }
@@ -43,6 +47,12 @@ TEST(SstpReply, CompleteOnlyAfterTheEmptyLineInAnyChunking) {
     EXPECT_EQ(lfOnly.feed("\n"), SstpReply::State::Complete);
     EXPECT_EQ(lfOnly.feed("SSTP/1.1 512 Invisible\n\n"), SstpReply::State::Complete);
     EXPECT_EQ(lfOnly.status(), 200);
+
+    // A status line cut short by the close still counts.
+    SstpReply unterminated;
+    EXPECT_EQ(unterminated.feed("SSTP/1.1 420 Refuse"), SstpReply::State::Incomplete);
+    unterminated.close();
+    EXPECT_EQ(unterminated.status(), 420);
 
     SstpReply notSstp;
     EXPECT_EQ(notSstp.feed("HTTP/1.0 400 Bad Request\r\n\r\n"), SstpReply::State::NotSstp);

@@ -1,0 +1,224 @@
+#include "storage/ini_access.h"
+#include "storage/ini_document.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <filesystem>
+#include <map>
+
+#include "storage/blanks.h"
+#include "support/test_support.h"
+
+namespace tovlane {
+namespace {
+
+using namespace std::string_literals;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+TEST(IniDocument, ReadsLikeProfileFunctions) {
+    IniDocument doc(
+        "; comment Port=1\n"
+        "[Other]\nPort=1\n"
+        "[  tovlane SETTING ]\n"
+        "  pORT  =  9801  \n"
+        "Port=second\n"
+        "Empty=\n"
+        "Nul=abc\0def\n"
+        ";Address=commented\n"
+        "[Tovlane Setting]\nAddress=later section\n"s);
+    EXPECT_EQ(doc.value("Tovlane Setting", "Port"), "9801");
+    EXPECT_EQ(doc.value("Tovlane Setting", "Empty"), "");
+    EXPECT_EQ(doc.value("Tovlane Setting", "Nul"), "abc") << "a value ends at its first NUL";
+    EXPECT_EQ(doc.value("Tovlane Setting", "Address"), std::nullopt);
+    EXPECT_EQ(doc.value("Missing", "Port"), std::nullopt);
+    EXPECT_EQ(doc.value("other", "port"), "1");
+}
+
+// Each edit changes the one value, or adds one line (or one section) with the
+// file's own line ends: every other byte stays, every other key reads as
+// before, and the same edit again changes nothing. CR LF, LF and a lone CR
+// each end a line.
+TEST(IniDocument, EditsTouchOnlyTheirOwnLine) {
+    struct {
+        const char* before;
+        const char* key;
+        const char* value;
+        const char* after;
+    } cases[] = {
+        // clang-format off
+        {"; keep\r\n[A]\r\nPort=1\r\n\r\n[Tovlane Setting]\r\nAddress = old  \r\n# n\r\n\r\n[Z]\r\nx",
+         "Address", "new",
+         "; keep\r\n[A]\r\nPort=1\r\n\r\n[Tovlane Setting]\r\nAddress = new  \r\n# n\r\n\r\n[Z]\r\nx"},
+        {"[Tovlane Setting]\r\nPort=1\r\n\r\n[Z]\r\nx=y\r\n", "AlarmFile0", "\\h\\e",
+         "[Tovlane Setting]\r\nPort=1\r\nAlarmFile0=\\h\\e\r\n\r\n[Z]\r\nx=y\r\n"},
+        {"[Tovlane Setting]\nPort=1", "Address", "host", "[Tovlane Setting]\nPort=1\nAddress=host\n"},
+        {"[Tovlane Setting]", "Port", "2", "[Tovlane Setting]\nPort=2\n"},
+        {"", "Port", "9801", "[Tovlane Setting]\nPort=9801\n"},
+        {"[Z]\r\nx=y", "Port", "9801", "[Z]\r\nx=y\r\n[Tovlane Setting]\r\nPort=9801\r\n"},
+        {"[Z]\rx=y\r", "Port", "a=b;c", "[Z]\rx=y\r[Tovlane Setting]\rPort=a=b;c\r"},
+        {"[Tovlane Setting]\nAlarmFile1=hi\nPort=47999\r", "AlarmFile0", "x",
+         "[Tovlane Setting]\nAlarmFile1=hi\nPort=47999\rAlarmFile0=x\n"},
+        {"[Tovlane Setting]\rPort=1", "AlarmFile0", "x", "[Tovlane Setting]\rPort=1\rAlarmFile0=x\r"},
+        {"[Tovlane Setting]\nPort= 9801\n", "Port", " 9801", "[Tovlane Setting]\nPort= 9801\n"},
+        {"[Tovlane Setting]\nPort=9801  \n", "Port", "9801", "[Tovlane Setting]\nPort=9801  \n"},
+        {"[Tovlane Setting]\nPort=1\n", "Port", "", "[Tovlane Setting]\nPort=\n"}};
+    // clang-format on
+    const char* keys[] = {"Port", "Address", "AlarmFile0", "AlarmFile1", "x"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.before));
+        IniDocument doc(c.before);
+        std::map<std::string, std::optional<std::string>> others;
+        for (const char* key : keys)
+            others[key] = doc.value("Tovlane Setting", key);
+        doc.setValue("Tovlane Setting", c.key, c.value);
+        EXPECT_EQ(doc.text(), c.after);
+        EXPECT_EQ(doc.value("Tovlane Setting", c.key), trimBlanks(c.value));
+        for (auto& [key, value] : others)
+            EXPECT_TRUE(key == c.key || doc.value("Tovlane Setting", key) == value) << key;
+        doc.setValue("Tovlane Setting", c.key, c.value);
+        EXPECT_EQ(doc.text(), c.after) << "the same edit again changes nothing";
+    }
+}
+
+TEST(IniDocument, ValuesAreStoredExactlyAsGiven) {
+    IniDocument doc("");
+    for (std::string value : {"\"quoted\"", "a=b;c", "日本語", ""}) {
+        doc.setValue("S", "K", value);
+        EXPECT_EQ(doc.value("S", "K"), value);
+    }
+    EXPECT_EQ(doc.text(), "[S]\nK=\n");
+}
+
+const std::string kSection = "Tovlane Setting";
+
+class IniAccessTest : public ::testing::Test {
+  protected:
+    INIAccess store() {
+        INIAccess ini(dir.path());
+        ini.FileName = "Tovlane.ini";
+        return ini;
+    }
+    std::string settingsPath() const { return dir.file("Tovlane.ini"); }
+
+    TempDir dir;
+};
+
+TEST_F(IniAccessTest, SectionRuleAndEmptyReads) {
+    INIAccess ini(dir.path());
+    EXPECT_EQ(ini.GetINIData("", "Port"), "");
+    EXPECT_FALSE(ini.SetINIData("", "Port", "1"));
+    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "1"));  // FileName still empty...
+    EXPECT_EQ(ini.Section, kSection);                     // ...but the section is kept
+    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
+
+    ini.FileName = "Tovlane.ini";
+    EXPECT_EQ(ini.GetINIData("", "Port"), "");  // reading never creates the file
+    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
+    EXPECT_TRUE(ini.SetINIData("", "Port", "1"));
+    EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\nPort=1\n");
+    writeFile(settingsPath(), "[Other]\nPort=1\n[Tovlane Setting]\nAddress=\n");
+    EXPECT_EQ(ini.GetINIData("", "Port"), "");
+    EXPECT_EQ(ini.GetINIData("", "Address"), "");
+    ini.Section = "Other";
+    EXPECT_EQ(ini.GetINIData("", "Port"), "1");
+}
+
+TEST_F(IniAccessTest, ValuesComeBackWholeWhateverTheirEncoding) {
+    // "AlarmFile0=こんにちは" as Windows writes it, in CP932.
+    writeFile(settingsPath(),
+              "[Tovlane Setting]\r\nAlarmFile0=\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n");
+    INIAccess ini = store();
+    const std::string longValue = "\\h\\s[0]" + std::string(1000, 'x') + "あいう〜";
+    ASSERT_TRUE(ini.SetINIData(kSection, "AlarmFile1", longValue));
+    EXPECT_EQ(store().GetINIData(kSection, "AlarmFile0"), "こんにちは");
+    EXPECT_EQ(store().GetINIData(kSection, "AlarmFile1"), longValue);
+}
+
+// Each writer holds the lock across its read, edit and replace.
+TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
+    std::vector<pid_t> writers;
+    for (int w = 0; w < 4; ++w) {
+        if (pid_t child = ::fork(); child == 0) {
+            for (int k = 0; k < 10; ++k)
+                store().SetINIData(kSection, "K" + std::to_string(w * 10 + k), "v");
+            _exit(0);
+        } else {
+            writers.push_back(child);
+        }
+    }
+    for (pid_t child : writers)
+        ::waitpid(child, nullptr, 0);
+    for (int k = 0; k < 40; ++k)
+        EXPECT_EQ(store().GetINIData(kSection, "K" + std::to_string(k)), "v") << k;
+}
+
+TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
+    TempDir elsewhere;
+    writeFile(elsewhere.file("real.ini"), "[Tovlane Setting]\n");
+    ::chmod(elsewhere.file("real.ini").c_str(), 0640);
+    std::filesystem::create_symlink(elsewhere.file("real.ini"), settingsPath());
+    ASSERT_TRUE(store().SetINIData(kSection, "Port", "1"));
+    EXPECT_TRUE(std::filesystem::is_symlink(settingsPath()));
+    EXPECT_EQ(readFile(elsewhere.file("real.ini")), "[Tovlane Setting]\nPort=1\n");
+    struct stat info {};
+    ::stat(elsewhere.file("real.ini").c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    // Another user's link is never followed.
+    ::lchown(settingsPath().c_str(), 65534, 65534);
+    INIAccess ini = store();
+    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2"));
+    EXPECT_EQ(ini.LastError,
+              settingsPath() + " はほかのユーザーのシンボリックリンクなので、たどりません");
+    EXPECT_EQ(readFile(elsewhere.file("real.ini")), "[Tovlane Setting]\nPort=1\n");
+}
+
+// Each failure is real for root too: no permission bit is relied on unless
+// the write runs as an unprivileged user.
+TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
+    const std::string old = "[Tovlane Setting]\nPort=1\n";
+    writeFile(settingsPath(), old);
+    writeFile(dir.file("plain"), "x");
+    struct {
+        const char* what;
+        std::string directory;
+        std::string key;
+        std::string value;
+    } cases[] = {{"a line break in the value", dir.path(), "Port", "2\nAddress=evil"},
+                 {"a line break in the key", dir.path(), "Po\nrt", "2"},
+                 {"a = in the key", dir.path(), "Po=rt", "2"},
+                 {"the program's directory is gone", dir.file("removed"), "Port", "2"},
+                 {"the directory is a file", dir.file("plain"), "Port", "2"}};
+    for (const auto& c : cases) {
+        INIAccess ini(c.directory);
+        ini.FileName = "Tovlane.ini";
+        EXPECT_FALSE(ini.SetINIData(kSection, c.key, c.value)) << c.what;
+        EXPECT_NE(ini.LastError, "") << c.what;
+    }
+    EXPECT_EQ(readFile(dir.file("plain")), "x");
+
+    // A read-only directory, and a file that cannot be read: it would be
+    // replaced by a file holding only the one key.
+    ::chmod(dir.path().c_str(), 0555);
+    int readOnlyDir = test::runUnprivileged([&] { return store().SetINIData(kSection, "P", "2"); });
+    ::chmod(dir.path().c_str(), 0777);
+    ::chmod(settingsPath().c_str(), 0200);
+    int unreadable = test::runUnprivileged([&] { return store().SetINIData(kSection, "P", "2"); });
+    ::chmod(dir.path().c_str(), 0700);
+    int fullDisk = test::runWithFileSizeLimit(8, [&] {
+        return store().SetINIValues(kSection, {{"Port", "2"}, {"P", "2"}});
+    });
+    EXPECT_EQ(readOnlyDir + unreadable + fullDisk, 0);
+    EXPECT_EQ(readFile(settingsPath()), old);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".tovlane-"))
+            << "temporary file left behind: " << entry.path();
+    }
+}
+
+}  // namespace
+}  // namespace tovlane
