@@ -1,6 +1,7 @@
 /* Runs two commands alternately, RUNS times each, and prints the median wall
- * time and the peak resident memory of each, with their ratios (A over B).
- * Usage: bench-measure RUNS A-ARGS... -- B-ARGS... */
+ * time and the peak resident memory of each, with their ratios (A over B);
+ * with one command, its figures alone.
+ * Usage: bench-measure RUNS A-ARGS... [-- B-ARGS...] */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -42,17 +43,25 @@ static double run_once(char** argv, long* peak_kib) {
 }
 
 int main(int argc, char** argv) {
-    if (argc < 5) {
-        fprintf(stderr, "usage: bench-measure RUNS A-ARGS... -- B-ARGS...\n");
-        return 2;
-    }
-    int runs = atoi(argv[1]);
+    int runs = argc < 3 ? 0 : atoi(argv[1]);
     char** a = argv + 2;
     int split = 2;
     while (split < argc && strcmp(argv[split], "--") != 0)
         split++;
-    if (split >= argc - 1 || runs < 1)
+    if (runs < 1 || split == argc - 1) {
+        fprintf(stderr, "usage: bench-measure RUNS A-ARGS... [-- B-ARGS...]\n");
         return 2;
+    }
+    if (split == argc) {
+        long peak = 0;
+        double* times = calloc((size_t)runs, sizeof *times);
+        for (int i = 0; i < runs; i++)
+            times[i] = run_once(a, &peak);
+        qsort(times, (size_t)runs, sizeof *times, compare);
+        printf("median wall time: %.3f ms\npeak RSS:         %ld KiB\n", times[runs / 2], peak);
+        free(times);
+        return 0;
+    }
     argv[split] = NULL;
     char** b = argv + split + 1;
 

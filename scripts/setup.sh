@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev                                # the settings window (Qt 6 Widgets)
     qt6-translations-l10n                       # Japanese texts in Qt's file dialog
     xvfb xauth fonts-noto-cjk                   # a display and Japanese fonts for the window
+    clang libclang-rt-14-dev                    # libFuzzer for the fuzz targets
 )
 if [ "${TOVLANE_SCREENSHOT:-}" = 1 ]; then
     packages+=(imagemagick)                     # "import" takes the screenshot

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, checks formatting, builds
-# with warnings as errors and runs every test, then builds again with
-# AddressSanitizer and UndefinedBehaviorSanitizer and runs every test again.
+# The whole test suite: installs what is missing, checks formatting and the
+# shell scripts, builds with warnings as errors and runs every test, builds
+# again with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
+# test again, then runs each fuzz target for a while (FUZZ_SECONDS, 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -22,3 +23,20 @@ cmake -S . -B build-sanitize -G Ninja -DTOVLANE_WERROR=ON -DTOVLANE_SANITIZE=ON 
     -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-sanitize -j"$jobs"
 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+seconds=${FUZZ_SECONDS:-20}
+echo "== fuzzing, $seconds seconds a target"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DTOVLANE_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j"$jobs"
+for target in codec ini number reply script; do
+    # New inputs go to the build tree; the repository keeps the chosen ones.
+    mkdir -p "build-fuzz/corpus/$target"
+    if ! build-fuzz/bin/fuzz-"$target" -max_total_time="$seconds" -print_final_stats=1 \
+        "build-fuzz/corpus/$target" "tests/fuzz/corpus/$target" >"build-fuzz/$target.log" 2>&1; then
+        tail -n 40 "build-fuzz/$target.log"
+        echo "fuzz-$target found an input that breaks an invariant" >&2
+        exit 1
+    fi
+    echo "fuzz-$target: $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "build-fuzz/$target.log" | grep -o '[0-9]*$') inputs, no invariant broken"
+done

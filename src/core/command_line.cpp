@@ -1,8 +1,8 @@
 #include "core/command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -36,8 +36,8 @@ bool isTooSmall(std::string_view number) {
     std::size_t first = mantissa.find_first_of("123456789");
     if (first == std::string_view::npos)
         return true;
-    long magnitude = first < point ? static_cast<long>(point - first) - 1
-                                   : -static_cast<long>(first - point);
+    long magnitude =
+        first < point ? static_cast<long>(point - first) - 1 : -static_cast<long>(first - point);
     return magnitude + exponent < 0;
 }
 

@@ -147,18 +147,24 @@ Result<std::string> readRegularFile(const std::string& path) {
         return systemError(errno, ErrorCode::FileUnreadable);
     if (!S_ISREG(info.st_mode))
         return Error{ErrorCode::NotRegularFile, "通常のファイルではありません"};
-    // Read straight into the result: a big file is held once, not twice.
+    // Read straight into the result, so a big file is held once; the size
+    // grows only when a read past the expected end still finds bytes.
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t filled = 0;
     for (;;) {
-        if (filled == bytes.size())
-            bytes.resize(std::max<std::size_t>(64 * 1024, bytes.size() + bytes.size() / 2));
-        ssize_t count = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
+        char probe[4096];
+        bool full = filled == bytes.size();
+        ssize_t count = full ? ::read(file.get(), probe, sizeof probe)
+                             : ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
         if (count == 0)
             break;
-        if (count < 0 && errno != EINTR)
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
             return systemError(errno, ErrorCode::FileUnreadable);
-        filled += static_cast<std::size_t>(std::max<ssize_t>(count, 0));
+        if (full)
+            bytes.append(probe, static_cast<std::size_t>(count));
+        filled += static_cast<std::size_t>(count);
     }
     bytes.resize(filled);
     return bytes;

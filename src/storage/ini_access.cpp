@@ -1,26 +1,10 @@
 #include "storage/ini_access.h"
 
-#include "storage/blanks.h"
 #include "storage/file_io.h"
 #include "storage/ini_document.h"
 #include "storage/text_codec.h"
 
 namespace tovlane {
-namespace {
-
-bool holdsLineBreakOrNul(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-// A name the INI syntax would read back as something else: a comment, a
-// section header, another key, or a name that loses its blanks.
-bool isUnstorableName(std::string_view name, std::string_view forbidden) {
-    return name.empty() || trimBlanks(name) != name || holdsLineBreakOrNul(name) ||
-           name.find_first_of(forbidden) != std::string_view::npos || name.front() == ';' ||
-           name.front() == '#' || name.front() == '[';
-}
-
-}  // namespace
 
 INIAccess::INIAccess() : programDirectory_(executableDirectory()) {}
 
@@ -65,10 +49,9 @@ bool INIAccess::BuildFilePath() {
 
 bool INIAccess::WriteProfile(const std::string& path, const std::string& section,
                              const Values& values) {
-    // A line break in a value would turn its tail into a line of its own.
-    bool storable = !isUnstorableName(section, "]");
+    bool storable = true;
     for (const auto& [key, value] : values)
-        storable = storable && !isUnstorableName(key, "=") && !holdsLineBreakOrNul(value);
+        storable = storable && IniDocument::canHold(section, key, value);
     if (!storable) {
         LastError = "改行や区切り文字を含む名前・値は保存できません";
         return false;

@@ -28,12 +28,26 @@ std::optional<std::string_view> sectionName(std::string_view line) {
     return trimBlanks(line.substr(1, close - 1));
 }
 
+bool holdsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool isStorableName(std::string_view name, char separator) {
+    return !name.empty() && trimBlanks(name) == name && !holdsLineBreakOrNul(name) &&
+           name.find(separator) == std::string_view::npos &&
+           std::string_view(";#[").find(name.front()) == std::string_view::npos;
+}
+
 bool isComment(std::string_view line) {
     line = trimBlanks(line);
     return !line.empty() && (line.front() == ';' || line.front() == '#');
 }
 
 }  // namespace
+
+bool IniDocument::canHold(std::string_view section, std::string_view key, std::string_view value) {
+    return isStorableName(section, ']') && isStorableName(key, '=') && !holdsLineBreakOrNul(value);
+}
 
 std::optional<IniDocument::Line> IniDocument::nextLine(std::size_t from) const {
     if (from >= text_.size())
@@ -107,8 +121,8 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
         // The blanks around the old value stay unless the new value brings its
         // own, so that writing the same value again changes nothing.
         const KeyPlace& at = *place->key;
-        std::size_t begin = isBlank(value.empty() ? 'x' : value.front()) ? at.afterEquals
-                                                                          : at.valueBegin;
+        std::size_t begin =
+            isBlank(value.empty() ? 'x' : value.front()) ? at.afterEquals : at.valueBegin;
         std::size_t end = isBlank(value.empty() ? 'x' : value.back()) ? at.contentEnd : at.valueEnd;
         text_.replace(begin, end - begin, value);
         return;

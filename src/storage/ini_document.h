@@ -21,7 +21,12 @@ class IniDocument {
     // key is missing.
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
 
-    // The caller keeps line breaks and NUL bytes out of names and values.
+    // Whether the value can be stored under these names and read back: no
+    // line break or NUL anywhere, and no name the syntax would take for a
+    // comment, a section header or another key, or that loses its blanks.
+    static bool canHold(std::string_view section, std::string_view key, std::string_view value);
+
+    // Only for names and values that canHold.
     void setValue(std::string_view section, std::string_view key, std::string_view value);
 
     const std::string& text() const { return text_; }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+// A broken invariant aborts, which libFuzzer reports with the input.
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (0)
+
+// Splits off the text up to the next NUL byte (all of it when there is none).
+inline std::string_view takeField(std::string_view& input) {
+    std::size_t nul = input.find('\0');
+    std::string_view field = input.substr(0, nul);
+    input.remove_prefix(nul == std::string_view::npos ? input.size() : nul + 1);
+    return field;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);

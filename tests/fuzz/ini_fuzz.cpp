@@ -1,0 +1,70 @@
+// The INI editor: input is section NUL key NUL value NUL document.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "storage/blanks.h"
+#include "storage/ini_document.h"
+
+namespace {
+
+using tovlane::IniDocument;
+
+std::string lower(std::string_view text) {
+    std::string result(text);
+    for (char& c : result)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return result;
+}
+
+// Every name that stands before a "=" somewhere in the document.
+std::vector<std::string> namesIn(std::string_view text) {
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
+        std::string_view line = text.substr(at, end - at);
+        if (std::size_t equals = line.find('='); equals != std::string_view::npos)
+            names.emplace_back(tovlane::trimBlanks(line.substr(0, equals)));
+        at = end + 1;
+    }
+    return names;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::string section(takeField(input)), key(takeField(input)), value(takeField(input));
+    if (!IniDocument::canHold(section, key, value))
+        return 0;
+    const std::string before(input);
+    IniDocument document(before);
+    std::vector<std::string> others = namesIn(before);
+    std::vector<std::optional<std::string>> othersBefore;
+    for (const auto& name : others)
+        othersBefore.push_back(document.value(section, name));
+
+    document.setValue(section, key, value);
+    const std::string after = document.text();
+    FUZZ_CHECK(document.value(section, key) == tovlane::trimBlanks(value));
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        if (lower(others[i]) != lower(key))
+            FUZZ_CHECK(document.value(section, others[i]) == othersBefore[i]);
+    }
+    // Outside the one edited line, every byte of the old text stays.
+    std::size_t prefix =
+        std::mismatch(before.begin(), before.end(), after.begin(), after.end()).first -
+        before.begin();
+    std::size_t suffix = 0;
+    while (suffix < before.size() - prefix && suffix < after.size() - prefix &&
+           before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
+        ++suffix;
+    }
+    std::string_view replaced(before.data() + prefix, before.size() - prefix - suffix);
+    FUZZ_CHECK(replaced.find_first_of("\r\n") == std::string_view::npos);
+
+    document.setValue(section, key, value);
+    FUZZ_CHECK(document.text() == after);
+    return 0;
+}
