@@ -1,27 +1,16 @@
 // Writes the CP932 tables that text_codec.cpp compiles in, asking glibc's
 // iconv for every mapping at build time, so that tovlane needs no converter
 // module at run time. Usage: cp932-table-gen OUTPUT.cpp
-#include <iconv.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "iconv_convert.h"
+
 namespace {
 
 constexpr std::uint16_t kUnmapped = 0xFFFF;
-
-// The whole of input converted, or "" when iconv refuses any of it.
-std::string convert(iconv_t cd, const std::string& input) {
-    char out[16];
-    auto* in = const_cast<char*>(input.data());
-    std::size_t inLeft = input.size(), outLeft = sizeof out;
-    char* outPtr = out;
-    std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    return rc == static_cast<std::size_t>(-1) ? std::string() : std::string(out, outPtr);
-}
 
 std::string utf8(std::uint32_t cp) {
     std::string s;
@@ -64,34 +53,31 @@ void writeArray(FILE* out, const char* declaration, const std::vector<std::uint3
 }  // namespace
 
 int main(int argc, char** argv) {
-    iconv_t toUtf8 = iconv_open("UTF-8", "CP932");
-    iconv_t toCp932 = iconv_open("CP932", "UTF-8");
-    if (argc != 2 || toUtf8 == reinterpret_cast<iconv_t>(-1) ||
-        toCp932 == reinterpret_cast<iconv_t>(-1)) {
+    if (argc != 2 || iconvConvert("UTF-8", "CP932", "\x82\xa0").empty()) {
         std::fprintf(stderr, "cp932-table-gen: needs an output file and glibc's CP932 module\n");
         return 1;
     }
     // The codec passes ASCII through unchanged; that must be what iconv does.
     for (int c = 0; c < 0x80; ++c) {
         std::string ascii(1, static_cast<char>(c));
-        if (convert(toUtf8, ascii) != ascii || convert(toCp932, ascii) != ascii) {
+        if (iconvConvert("UTF-8", "CP932", ascii) != ascii || iconvConvert("CP932", "UTF-8", ascii) != ascii) {
             std::fprintf(stderr, "cp932-table-gen: CP932 changes ASCII 0x%02X\n", c);
             return 1;
         }
     }
     std::vector<std::uint32_t> single, pairs, encode;
     for (int b = 0x80; b <= 0xFF; ++b)
-        single.push_back(codePoint(convert(toUtf8, std::string(1, static_cast<char>(b)))));
+        single.push_back(codePoint(iconvConvert("UTF-8", "CP932", std::string(1, static_cast<char>(b)))));
     for (int lead = 0x81; lead <= 0xFC; lead = lead == 0x9F ? 0xE0 : lead + 1) {
         for (int trail = 0x40; trail <= 0xFC; ++trail) {
             std::string bytes{static_cast<char>(lead), static_cast<char>(trail)};
-            pairs.push_back(codePoint(convert(toUtf8, bytes)));
+            pairs.push_back(codePoint(iconvConvert("UTF-8", "CP932", bytes)));
         }
     }
     for (std::uint32_t cp = 0x80; cp <= 0xFFFF; ++cp) {
         if (cp >= 0xD800 && cp <= 0xDFFF)
             continue;
-        std::string bytes = convert(toCp932, utf8(cp));
+        std::string bytes = iconvConvert("CP932", "UTF-8", utf8(cp));
         if (bytes.empty())
             continue;
         std::uint32_t code = static_cast<unsigned char>(bytes[0]);
@@ -100,8 +86,6 @@ int main(int argc, char** argv) {
         encode.push_back((cp << 16) | code);
     }
 
-    iconv_close(toUtf8);
-    iconv_close(toCp932);
     FILE* out = std::fopen(argv[1], "w");
     if (out == nullptr)
         return 1;

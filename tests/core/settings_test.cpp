@@ -18,21 +18,6 @@ TEST(CommandLine, ArgumentsAreJoinedWithSingleSpaces) {
     EXPECT_EQ(joinArguments(1, argv), "");
 }
 
-TEST(CommandLine, NumberSyntax) {
-    // clang-format off
-    const std::pair<const char*, double> numbers[] = {
-        {"3", 3}, {" \t3 ", 3}, {"+2", 2}, {"-0.5", -0.5}, {"3.7", 3.7}, {".5", 0.5}, {"3.", 3},
-        {"1e3", 1000}, {"2E-1", 0.2}, {"-1e999", -HUGE_VAL},
-        {"1e-400", 4.9e-324}, {"-0.0001e-99999999999999", -4.9e-324}, {"0e999999", 0}};
-    const char* notNumbers[] = {"", " ", "abc", "3a", "0x10", "1e", "--1", "+-1", "-+1", ".",
-                                "3 4", "inf", "-nan", "+"};
-    // clang-format on
-    for (auto [text, value] : numbers)
-        EXPECT_EQ(parseNumber(text), value) << '"' << text << '"';
-    for (const char* text : notNumbers)
-        EXPECT_EQ(parseNumber(text), std::nullopt) << '"' << text << '"';
-}
-
 TEST(CommandLine, EntryIndexIsTheFloorWithinTheEntries) {
     const std::pair<const char*, int> entries[] = {{" 3 ", 3},   {"3.7", 3},    {"0", 0},
                                                    {"9.999", 9}, {"1e-400", 0}, {"900000e-5", 9}};

@@ -7,22 +7,19 @@ namespace tovlane {
 namespace {
 
 TEST(SstpRequest, BytesOnTheWire) {
-    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "\\h\\s[0]Hi.\\e"),
-              "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: \\h\\s[0]Hi.\\e\\e\r\n"
-              "Charset: Shift_JIS\r\n\r\n");
+    const std::string head = "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: ";
+    const std::string tail = "\\e\r\nCharset: Shift_JIS\r\n\r\n";
+    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "\\h\\s[0]Hi.\\e"), head + "\\h\\s[0]Hi.\\e" + tail);
+    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "あ〜😀"), head + "\x82\xa0\x81\x60?" + tail);
     // A line break never reaches the wire, whatever the script holds.
     EXPECT_EQ(buildRequest("SEND SSTP/1.1", "hi\rSender: evil\r\nX: y\n"),
-              "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: hiSender: evilX: y\\e\r\n"
-              "Charset: Shift_JIS\r\n\r\n");
-    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "あ〜😀"),
-              "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: \x82\xa0\x81\x60?\\e\r\n"
-              "Charset: Shift_JIS\r\n\r\n");
+              head + "hiSender: evilX: y" + tail);
 }
 
 TEST(SstpReply, StatusLine) {
     EXPECT_EQ(parseStatusLine("SSTP/1.1 200 OK"), 200);
     EXPECT_EQ(parseStatusLine("SSTP/1.0 512 Invisible"), 512);
-    EXPECT_EQ(parseStatusLine("SSTP/12.34 204"), 204);
+    EXPECT_EQ(parseStatusLine("SSTP/12.34 299"), 299);
     for (const char* bad :
          {"HTTP/1.1 200 OK", "SSTP/1.1 20 OK", "SSTP/1.1  200 OK", "SSTP/1 200", "SSTP/.1 200",
           "SSTP/1. 200", "SSTP/1.1 2000", "SSTP/1.1 20x", "SSTP/1.1 x00", "sstp/1.1 200 OK", ""}) {
@@ -30,26 +27,19 @@ TEST(SstpReply, StatusLine) {
     }
 }
 
-TEST(SstpReply, CompleteOnlyAfterTheEmptyLineInAnyChunking) {
-    const std::string reply = "SSTP/1.1 420 Refuse\r\nCharset: Shift_JIS\r\n\r\nextra";
-    for (std::size_t chunk : {1u, 3u, 100u}) {
-        SstpReply parser;
-        for (std::size_t at = 0;
-             at < reply.size() && parser.state() == SstpReply::State::Incomplete; at += chunk) {
-            parser.feed(std::string_view(reply).substr(at, chunk));
-        }
-        EXPECT_EQ(parser.state(), SstpReply::State::Complete) << chunk;
-        EXPECT_EQ(parser.status(), 420);
-        EXPECT_EQ(parser.statusLine(), "SSTP/1.1 420 Refuse");
-    }
+// Splitting the bytes into reads is the fuzz target's business; these are
+// the verdicts.
+TEST(SstpReply, CompleteAfterTheEmptyLineOrTheClose) {
+    SstpReply crlf;
+    EXPECT_EQ(crlf.feed("SSTP/1.1 420 Refuse\r\nCharset: Shift_JIS\r\n"),
+              SstpReply::State::Incomplete);
+    EXPECT_EQ(crlf.feed("\r\nextra"), SstpReply::State::Complete);
+    EXPECT_EQ(crlf.statusLine(), "SSTP/1.1 420 Refuse");
     SstpReply lfOnly;
-    EXPECT_EQ(lfOnly.feed("SSTP/1.1 200 OK\n"), SstpReply::State::Incomplete);
-    EXPECT_EQ(lfOnly.feed("\n"), SstpReply::State::Complete);
-    EXPECT_EQ(lfOnly.feed("SSTP/1.1 512 Invisible\n\n"), SstpReply::State::Complete);
+    EXPECT_EQ(lfOnly.feed("SSTP/1.1 200 OK\n\nSSTP/1.1 512 Invisible\n\n"),
+              SstpReply::State::Complete);
     EXPECT_EQ(lfOnly.status(), 200);
-
-    // A status line cut short by the close still counts.
-    SstpReply unterminated;
+    SstpReply unterminated;  // a status line cut short by the close still counts
     EXPECT_EQ(unterminated.feed("SSTP/1.1 420 Refuse"), SstpReply::State::Incomplete);
     unterminated.close();
     EXPECT_EQ(unterminated.status(), 420);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,17 +23,6 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
         result.push_back(s.data());
     result.push_back(nullptr);
     return result;
-}
-
-int forkAndRun(const std::function<void()>& prepare, const std::function<int()>& body) {
-    pid_t child = ::fork();
-    if (child == 0) {
-        prepare();
-        _exit(body());
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -103,23 +91,13 @@ int Process::wait(std::chrono::milliseconds timeout) {
     return status_;
 }
 
-int runUnprivileged(const std::function<int()>& body) {
-    return forkAndRun(
-        [] {
-            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-                _exit(125);
-        },
-        body);
-}
-
-int runWithFileSizeLimit(long limitBytes, const std::function<int()>& body) {
-    return forkAndRun(
-        [limitBytes] {
-            ::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{static_cast<rlim_t>(limitBytes), static_cast<rlim_t>(limitBytes)};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        },
-        body);
+int inChild(const std::function<int()>& body) {
+    pid_t child = ::fork();
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace tovlane::test

@@ -49,12 +49,8 @@ class Process {
     int status_ = -2;
 };
 
-// Runs body in a child process, as the unprivileged user "nobody" when the
-// tests run as root, so that permission bits stop it as they stop a user.
-int runUnprivileged(const std::function<int()>& body);
-
-// Runs body in a child whose files may not grow beyond limitBytes, as on a
-// full disk; writes past it fail with EFBIG.
-int runWithFileSizeLimit(long limitBytes, const std::function<int()>& body);
+// Runs body in a child process, so that it can drop privileges or limit its
+// file size (as on a full disk) for itself; its result, or -1.
+int inChild(const std::function<int()>& body);
 
 }  // namespace tovlane::test
