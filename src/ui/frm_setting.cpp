@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -95,14 +96,27 @@ QString windowTitle(int major, int minor) {
         .arg(minor, 2, 10, QLatin1Char('0'));
 }
 
+void prepareFileDialog(QFileDialog& dialog, const FilePickerRequest& request) {
+    dialog.setWindowTitle(request.title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(request.filters);
+    dialog.selectNameFilter(request.filters.value(0));
+    dialog.selectFile(request.initialFileName);
+    // Qt reads "*.*" as "names with a dot"; where these captions come from it
+    // means every file, and scripts on Linux often have no extension.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
+        auto* files = dialog.findChild<QFileSystemModel*>();
+        if (f.endsWith("(*.*)") && files != nullptr)
+            files->setNameFilters({"*"});
+    });
+}
+
 FilePicker qtFilePicker() {
     return [](QWidget* parent, const FilePickerRequest& request) -> std::optional<QString> {
-        QFileDialog dialog(parent, request.title);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setNameFilters(request.filters);
-        dialog.selectNameFilter(request.filters.value(0));
-        dialog.selectFile(request.initialFileName);
+        QFileDialog dialog(parent);
+        prepareFileDialog(dialog, request);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
             return std::nullopt;
         }
@@ -151,7 +165,6 @@ void frmSetting::createControls() {
     for (int i = 0; i < kEntryCount; ++i) {
         cmdFileOpen[i] = new QPushButton("&" + QString::number(i), fraFiles);
         cmdFileOpen[i]->setGeometry(toPixels(browseButton(i)));
-        cmdFileOpen[i]->setAutoDefault(false);
         connect(cmdFileOpen[i], &QPushButton::clicked, this, [this, i] { cmdFileOpen_Click(i); });
         txtAlarmFile[i] = textBox(fraFiles, entryBox(i));
     }
@@ -162,7 +175,6 @@ void frmSetting::createControls() {
     connect(cmdOK, &QPushButton::clicked, this, &frmSetting::cmdOK_Click);
     cmdCancel = new QPushButton(QString::fromUtf8("キャンセル(&C)"), this);
     cmdCancel->setGeometry(toPixels(kCancelButton));
-    cmdCancel->setAutoDefault(false);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     // Object names let tests and accessibility tools find each control.
@@ -219,6 +231,15 @@ void frmSetting::fitFontToCaptions() {
             break;
     }
     setFont(chosen);
+    // Each frame's caption sits on its top edge, inset from the left, with a
+    // gap that keeps the line clear of the text, at any scale and font size.
+    // A style sheet overrides inherited fonts, so it names the size again.
+    setStyleSheet(QString("* { font-size: %1px; }"
+                          "QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
+                          " margin-top: 0.5em; }"
+                          "QGroupBox::title { subcontrol-origin: margin; left: 6px;"
+                          " padding: 0 3px; }")
+                      .arg(chosen.pixelSize()));
 }
 
 void frmSetting::setFields(const Settings& settings) {

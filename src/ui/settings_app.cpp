@@ -8,6 +8,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/exit_status.h"
@@ -33,13 +34,16 @@ bool hasGraphicalSession() {
 }
 
 // While Qt connects to the display, its complaints are held back; if it gives
-// up (a fatal message, which would abort with a core dump), the user gets one
-// line and a plain exit status instead.
-void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+// up (a fatal message, which would abort with a core dump and advice meant
+// for packagers), the user gets one line naming the display and a plain exit
+// status instead.
+void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QString&) {
     if (type != QtFatalMsg)
         return;
-    QString firstLine = message.section('\n', 0, 0);
-    reportNoWindow("ディスプレイに接続できません（" + firstLine.toStdString() + "）");
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    if (display == nullptr || *display == '\0')
+        display = std::getenv("DISPLAY");
+    reportNoWindow(std::string("ディスプレイ ") + (display ? display : "") + " に接続できません");
     std::fflush(stderr);
     ::_exit(kExitSettingsUnavailable);
 }
@@ -47,6 +51,14 @@ void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QStrin
 }  // namespace
 
 int runSettingsApp(int argc, char** argv) {
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf(
+            "使い方: tovlane-settings\n"
+            "  Tovlane の設定画面を開きます (tovlane を引数なしで実行しても開きます)。\n"
+            "  設定ファイル: %s\n",
+            settingsStore().FullPath().c_str());
+        return 0;
+    }
     if (!hasGraphicalSession()) {
         reportNoWindow(
             "グラフィカルなセッションが必要です（DISPLAY も WAYLAND_DISPLAY もありません）");

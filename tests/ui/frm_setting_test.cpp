@@ -4,6 +4,9 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -108,7 +111,11 @@ TEST_F(SettingsWindow, EnterSavesEscapeCancelAndCloseWriteNothing) {
     writeFile(settingsPath(), before);
     for (auto leave : std::initializer_list<std::function<void()>>{
              [&] { QTest::keyClick(form->txtPort, Qt::Key_Escape); },
-             [&] { form->cmdCancel->click(); }, [&] { form->close(); }}) {
+             [&] { form->cmdCancel->click(); }, [&] { form->close(); },
+             [&] {  // Enter presses the button that has the focus
+                 form->cmdCancel->setFocus();
+                 QTest::keyClick(form->cmdCancel, Qt::Key_Return);
+             }}) {
         showActive();
         form->txtPort->setText("2");
         leave();
@@ -118,6 +125,10 @@ TEST_F(SettingsWindow, EnterSavesEscapeCancelAndCloseWriteNothing) {
     EXPECT_EQ(readFile(settingsPath()), before);
 
     showActive();
+    form->cmdFileOpen[3]->setFocus();
+    QTest::keyClick(form->cmdFileOpen[3], Qt::Key_Return);
+    EXPECT_EQ(requests.size(), 1u) << "Enter on a browse button opens the picker";
+    form->txtAlarmFile[4]->setFocus();
     QTest::keyClicks(form->txtAlarmFile[4], "\\h\\s[0]four");
     QTest::keyClick(form->txtAlarmFile[4], Qt::Key_Return);
     EXPECT_EQ(form->result(), QDialog::Accepted);
@@ -187,6 +198,23 @@ TEST_F(SettingsWindow, BrowsePutsTheChosenPathIntoThatEntryOnly) {
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(form->txtAlarmFile[i]->text(), "entry " + QString::number(i));
     EXPECT_EQ(form->txtAlarmFile[9]->text(), "/srv/scripts/nine.txt");
+}
+
+TEST_F(SettingsWindow, AllFilesMeansEveryFileNamesWithoutADotIncluded) {
+    for (const char* name : {"a.txt", "script", "b.sh"})
+        writeFile(dir.file(name), "x");
+    QFileDialog dialog;
+    prepareFileDialog(dialog, {"t", {"テキストファイル(*.txt)", "すべてのファイル(*.*)"}, "*.txt"});
+    dialog.setDirectory(QString::fromStdString(dir.path()));
+    auto* files = dialog.findChild<QFileSystemModel*>();
+    auto listed = [&](const char* name) { return QDir::match(files->nameFilters(), name); };
+    EXPECT_FALSE(listed("script"));
+    auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");  // as a user picks the filter
+    types->setCurrentIndex(1);
+    types->activated(1);
+    types->textActivated(types->currentText());
+    EXPECT_TRUE(listed("script"));
+    EXPECT_TRUE(listed("a.txt"));
 }
 
 // The real tovlane and tovlane-settings binaries, side by side in a fresh
