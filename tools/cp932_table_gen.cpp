@@ -60,14 +60,16 @@ int main(int argc, char** argv) {
     // The codec passes ASCII through unchanged; that must be what iconv does.
     for (int c = 0; c < 0x80; ++c) {
         std::string ascii(1, static_cast<char>(c));
-        if (iconvConvert("UTF-8", "CP932", ascii) != ascii || iconvConvert("CP932", "UTF-8", ascii) != ascii) {
+        if (iconvConvert("UTF-8", "CP932", ascii) != ascii ||
+            iconvConvert("CP932", "UTF-8", ascii) != ascii) {
             std::fprintf(stderr, "cp932-table-gen: CP932 changes ASCII 0x%02X\n", c);
             return 1;
         }
     }
     std::vector<std::uint32_t> single, pairs, encode;
     for (int b = 0x80; b <= 0xFF; ++b)
-        single.push_back(codePoint(iconvConvert("UTF-8", "CP932", std::string(1, static_cast<char>(b)))));
+        single.push_back(
+            codePoint(iconvConvert("UTF-8", "CP932", std::string(1, static_cast<char>(b)))));
     for (int lead = 0x81; lead <= 0xFC; lead = lead == 0x9F ? 0xE0 : lead + 1) {
         for (int trail = 0x40; trail <= 0xFC; ++trail) {
             std::string bytes{static_cast<char>(lead), static_cast<char>(trail)};

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "storage/text_codec.h"
@@ -40,14 +41,14 @@ struct Options {
 };
 
 [[noreturn]] void usage(const char* problem) {
-    std::fprintf(stderr,
-                 "sstp-standin: %s\n"
+    std::fprintf(problem ? stderr : stdout,
+                 "%s%s%s"
                  "usage: sstp-standin [--bind ADDR] [--port N (0: any free port)]\n"
                  "                    [--mode reply|keep-open|close|silent] [--status CODE]\n"
                  "                    [--raw FILE] [--count N] [--quiet] [--unterminated]\n"
                  "                    [--max-request BYTES]\n",
-                 problem);
-    std::exit(2);
+                 problem ? "sstp-standin: " : "", problem ? problem : "", problem ? "\n" : "");
+    std::exit(problem ? 2 : 0);
 }
 
 Mode parseMode(const std::string& text) {
@@ -66,10 +67,16 @@ Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string flag = argv[i];
+        if (flag == "--help")
+            usage(nullptr);
         if (flag == "--quiet" || flag == "--unterminated") {
             (flag == "--quiet" ? options.quiet : options.unterminated) = true;
             continue;
         }
+        static const std::set<std::string> withValue = {
+            "--bind", "--port", "--mode", "--status", "--raw", "--count", "--max-request"};
+        if (withValue.count(flag) == 0)
+            usage(("unknown option " + flag).c_str());
         if (i + 1 >= argc)
             usage(("missing value for " + flag).c_str());
         std::string value = argv[++i];
@@ -87,8 +94,6 @@ Options parseOptions(int argc, char** argv) {
             options.count = std::stol(value);
         } else if (flag == "--max-request") {
             options.maxRequest = std::stoul(value);
-        } else {
-            usage(("unknown option " + flag).c_str());
         }
     }
     return options;

@@ -81,7 +81,8 @@ Result<int> parseEntryIndex(const std::string& commandLine, int entryCount) {
     const std::string shown = "コマンドライン " + quoted(commandLine) + " ";
     auto number = parseNumber(commandLine);
     if (!number)
-        return Error{ErrorCode::NotANumber, shown + "は数値ではありません"};
+        return Error{ErrorCode::NotANumber,
+                     shown + "は数値ではありません（使い方は tovlane --help）"};
     double floored = std::floor(*number);
     if (!(floored >= std::numeric_limits<std::int16_t>::min() &&
           floored <= std::numeric_limits<std::int16_t>::max())) {

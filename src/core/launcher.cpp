@@ -11,6 +11,7 @@
 #include "core/exit_status.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "core/sstp_request.h"
 #include "core/sstp_sender.h"
 #include "core/version.h"
 #include "storage/file_io.h"
@@ -21,28 +22,40 @@ namespace {
 
 constexpr const char* kSettingsProgram = "tovlane-settings";
 
+// How a run goes: sent quietly, sent explaining each step, or printed.
+enum class Mode { Send, Verbose, Print };
+
+void say(const std::string& line) {
+    std::fprintf(stderr, "tovlane: %s\n", line.c_str());
+}
+
 // The one place where an error becomes what the user sees: one line on
-// stderr (none for the silent ends) and the exit status.
-int endWith(const Status& outcome) {
+// stderr (for the silent ends only when asked to explain) and the status.
+int endWith(const Status& outcome, Mode mode) {
     if (outcome)
         return kExitAccepted;
     ErrorEnd end = errorEnd(outcome.error().code);
-    if (!end.silent)
-        std::fprintf(stderr, "tovlane: %s\n", outcome.error().reason.c_str());
+    if (!end.silent || mode == Mode::Verbose)
+        say(outcome.error().reason);
     return end.status;
 }
 
 void printHelp() {
     std::printf(
-        "使い方: tovlane [N]\n"
-        "  tovlane N          エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します\n"
-        "  tovlane            設定画面を開きます\n"
-        "  tovlane --help     この説明を表示します\n"
-        "  tovlane --version  バージョンを表示します\n"
+        "使い方: tovlane [-v] [N]\n"
+        "  tovlane N               エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します\n"
+        "  tovlane -v N            同じく送信し、各段階を標準エラーに説明します (--verbose)\n"
+        "  tovlane --print N       送信せずに、送るはずのリクエストを UTF-8 で表示します\n"
+        "                          (実際の送信は Shift_JIS (CP932) です)\n"
+        "  tovlane                 設定画面を開きます\n"
+        "  tovlane --help          この説明を表示します\n"
+        "  tovlane --version       バージョンを表示します\n"
         "\n"
         "設定ファイル: %s\n"
         "  セクション [Tovlane Setting] のキー Address, Port, ProtocolID, AlarmFile0〜AlarmFile9\n"
+        "  Address と Port が空なら 127.0.0.1 のポート 9801 へ送信します。\n"
         "  エントリはスクリプトファイルのパス、またはスクリプトそのものです。\n"
+        "  相対パスは tovlane を実行したカレントディレクトリから探します。\n"
         "\n"
         "終了ステータス:\n"
         "   0  送信し、サーバーが受け付けた (2xx の応答、または応答なしで切断)\n"
@@ -79,18 +92,25 @@ Result<std::string> scriptFor(std::string entry, int index) {
     return script;
 }
 
-Status sendEntry(const std::string& commandLine) {
+Status sendEntry(const std::string& commandLine, Mode mode) {
+    const Trace trace = mode == Mode::Verbose ? Trace(say) : Trace([](const std::string&) {});
     INIAccess store = settingsStore();
     auto settings = loadSettings(store);
     if (!settings)
         return settings.error();
+    trace(isExistingRegularFile(store.FullPath())
+              ? "設定ファイル " + store.FullPath() + " を読み込みました"
+              : "設定ファイル " + store.FullPath() + " はありません。既定値を使います");
     auto index = parseEntryIndex(commandLine, kEntryCount);
     if (!index)
         return index.error();
     // Moved, not copied: a long literal script is held once.
     std::string entry = std::move(settings->entries[*index]);
+    const std::string key = alarmFileKey(*index);
     if (entry.empty())
-        return Error{ErrorCode::EmptyEntry, "エントリ " + std::to_string(*index) + " は空です"};
+        return Error{ErrorCode::EmptyEntry, key + " は空なので、送るものがありません"};
+    trace(isExistingRegularFile(entry) ? key + " はスクリプトファイル " + quoted(entry) + " です"
+                                       : key + " はスクリプトそのものです");
     auto script = scriptFor(std::move(entry), *index);
     if (!script)
         return script.error();
@@ -100,7 +120,12 @@ Status sendEntry(const std::string& commandLine) {
     auto port = portNumber(*settings, store);
     if (!port)
         return port.error();
-    return SendScript({settings->address, *port, std::string(*requestLine)}, std::move(*script));
+    if (mode == Mode::Print) {
+        std::fputs(requestText(*requestLine, *script).c_str(), stdout);
+        return {};
+    }
+    return SendScript({settings->address, *port, std::string(*requestLine)}, std::move(*script),
+                      trace);
 }
 
 // The window lives in its own program so that send mode never loads Qt; it
@@ -117,6 +142,12 @@ int openSettings() {
 }  // namespace
 
 int runLauncher(int argc, const char* const* argv) {
+    const std::string first = argc > 1 ? argv[1] : "";
+    Mode mode = (first == "-v" || first == "--verbose") ? Mode::Verbose
+                : first == "--print"                    ? Mode::Print
+                                                        : Mode::Send;
+    if (mode != Mode::Send)
+        return endWith(sendEntry(joinArguments(argc - 1, argv + 1), mode), mode);
     const std::string commandLine = joinArguments(argc, argv);
     if (commandLine == "--help" || commandLine == "-h") {
         printHelp();
@@ -128,7 +159,7 @@ int runLauncher(int argc, const char* const* argv) {
     }
     if (commandLine.empty())
         return openSettings();
-    return endWith(sendEntry(commandLine));
+    return endWith(sendEntry(commandLine, mode), mode);
 }
 
 }  // namespace tovlane

@@ -14,5 +14,7 @@ namespace tovlane {
 // The script is inserted unchanged but for any CR or LF, which would end the
 // header early, and "\e" is always appended.
 std::string buildRequest(std::string_view requestLine, std::string_view script);
+// The same request as text, in UTF-8, to be shown.
+std::string requestText(std::string_view requestLine, std::string_view script);
 
 }  // namespace tovlane

@@ -16,31 +16,41 @@ namespace {
 using asio::ip::tcp;
 
 Error connectionFailed(const asio::error_code& error) {
-    return {ErrorCode::ConnectionFailed, error.message()};
+    return {ErrorCode::ConnectionFailed, "接続できません: " + error.message()};
 }
 
 // An address needs no lookup; only a host name goes to the resolver.
-asio::error_code connect(tcp::socket& socket, const Destination& to) {
+asio::error_code connect(tcp::socket& socket, const Destination& to, const Trace& trace) {
+    auto trying = [&](const tcp::endpoint& next) {
+        trace("アドレス " + next.address().to_string() + " に接続します");
+    };
     asio::error_code error;
     auto address = asio::ip::make_address(to.host, error);
     if (!error) {
+        trying(tcp::endpoint(address, to.port));
         socket.connect(tcp::endpoint(address, to.port), error);
         return error;
     }
     tcp::resolver resolver(socket.get_executor());
     auto addresses =
         resolver.resolve(to.host, std::to_string(to.port), tcp::resolver::numeric_service, error);
-    if (!error)
-        asio::connect(socket, addresses, error);
+    if (!error) {
+        asio::connect(
+            socket, addresses,
+            [&](const asio::error_code&, const tcp::endpoint& next) { return trying(next), true; },
+            error);
+    }
     return error;
 }
 
 }  // namespace
 
-Status SendScript(const Destination& to, std::string script) {
+Status SendScript(const Destination& to, std::string script, const Trace& given) {
+    const Trace trace = given ? given : [](const std::string&) {};
+    trace("送信先: " + to.host + " ポート " + std::to_string(to.port));
     asio::io_context io;
     tcp::socket socket(io);
-    if (auto error = connect(socket, to))
+    if (auto error = connect(socket, to, trace))
         return connectionFailed(error);
     std::string request = buildRequest(to.requestLine, script);
     std::string().swap(script);  // a long script is not held twice while it goes out
@@ -48,6 +58,7 @@ Status SendScript(const Destination& to, std::string script) {
     asio::write(socket, asio::buffer(request), error);
     if (error)
         return connectionFailed(error);
+    trace(std::to_string(request.size()) + " バイトを送信しました");
 
     // Real servers often answer and leave the connection open: a complete
     // reply ends the exchange as the server's close does.
@@ -64,8 +75,11 @@ Status SendScript(const Destination& to, std::string script) {
         reply.feed(std::string_view(buffer.data(), count));
     }
     auto status = reply.status();
+    trace(status ? "サーバーの応答: " + reply.statusLine()
+                 : "サーバーは SSTP の応答を返さずに閉じました");
     if (status && (*status < 200 || *status > 299))
-        return Error{ErrorCode::RefusedByServer, reply.statusLine()};
+        return Error{ErrorCode::RefusedByServer,
+                     "サーバーが受け付けませんでした: " + reply.statusLine()};
     return {};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "storage/result.h"
@@ -17,6 +18,8 @@ struct Destination {
 // write the request, then read until the reply is complete or the server
 // closes. RefusedByServer when the reply's status is not 2xx (the status line
 // is the reason); ConnectionFailed with the system's reason.
-Status SendScript(const Destination& to, std::string script);
+// trace, when given, hears each step as one line.
+using Trace = std::function<void(const std::string& line)>;
+Status SendScript(const Destination& to, std::string script, const Trace& trace = {});
 
 }  // namespace tovlane
