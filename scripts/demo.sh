@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo: builds tovlane, starts the stand-in SSTP server on a loopback
+# The demo: builds the programs (tovlane, tovlane-settings, the stand-in
+# server), starts the stand-in SSTP server on a loopback
 # port, sends two entries (a literal script and a script file) with the real
 # tovlane binary, prints the requests as the server received them, and stops
 # the server.
@@ -7,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target tovlane sstp-standin >/dev/null
+cmake --build build --target tovlane tovlane-settings sstp-standin >/dev/null
 
 work=$(mktemp -d /tmp/tovlane-demo-XXXXXX)
 # shellcheck source=scripts/standin.sh

@@ -12,6 +12,7 @@ packages=(
     qt6-translations-l10n                       # Japanese texts in Qt's file dialog
     xvfb xauth fonts-noto-cjk                   # a display and Japanese fonts for the window
     clang libclang-rt-14-dev                    # libFuzzer for the fuzz targets
+    desktop-file-utils man-db                   # the install test checks the desktop entry and man page
 )
 if [ "${TOVLANE_SCREENSHOT:-}" = 1 ]; then
     packages+=(imagemagick)                     # "import" takes the screenshot

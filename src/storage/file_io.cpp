@@ -111,6 +111,12 @@ Status writeReplacement(const std::string& target, std::string_view bytes) {
     std::string tempPath;
     bool unnamed = false;
     FileDescriptor temp(openTemporary(directory, tempPath, unnamed));
+    // The file is replaced, not rewritten, so it is the folder that must be
+    // writable: say so, whatever the file's own permissions.
+    if (temp.get() < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        return Error{ErrorCode::FileUnwritable, "フォルダー " + directory + " に書き込めません（" +
+                                                    std::strerror(errno) + "）"};
+    }
     if (temp.get() < 0)
         return unwritable(errno);
     bool named = !unnamed;

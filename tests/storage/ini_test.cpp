@@ -184,15 +184,21 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     // As the user "nobody": a read-only directory, and a file that cannot be
     // read (it would be replaced by a file holding only the one key); then a
     // full disk.
-    auto asNobody = [&] {
-        bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
-        return dropped ? int{store().SetINIData(kSection, "P", "2")} : 2;
+    auto asNobody = [&](std::string reason) {
+        return [=, this] {
+            INIAccess ini = store();
+            bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            return dropped && !ini.SetINIData(kSection, "P", "2") && ini.LastError == reason ? 0
+                                                                                             : 1;
+        };
     };
     ::chmod(dir.path().c_str(), 0555);
-    int readOnlyDir = test::inChild(asNobody);
+    ::chmod(settingsPath().c_str(), 0666);  // the folder, not the file, stops the save
+    int readOnlyDir = test::inChild(
+        asNobody("フォルダー " + dir.path() + " に書き込めません（Permission denied）"));
     ::chmod(dir.path().c_str(), 0777);
     ::chmod(settingsPath().c_str(), 0200);
-    int unreadable = test::inChild(asNobody);
+    int unreadable = test::inChild(asNobody("Permission denied"));
     ::chmod(dir.path().c_str(), 0700);
     int fullDisk = test::inChild([&] {
         rlimit limit{8, 8};

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and uses it as a person would:
+# help and a sent entry through the bin/ link, the desktop entry, the manual
+# page and the completion. Usage: install_test.sh BUILD-DIR STANDIN
+set -euo pipefail
+build=$1
+standin=$2
+prefix=$(mktemp -d /tmp/tovlane-install-XXXXXX)
+server=""
+cleanup() {
+    [ -n "$server" ] && kill "$server" 2>/dev/null
+    rm -rf "$prefix"
+}
+trap cleanup EXIT
+fail() {
+    echo "install test: $*" >&2
+    exit 1
+}
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+[ "$(readlink "$prefix/bin/tovlane")" = ../lib/tovlane/tovlane ] || fail "bin/tovlane is no link"
+"$prefix/bin/tovlane" --help | grep -qF "$prefix/lib/tovlane/Tovlane.ini" ||
+    fail "--help names no settings file in lib/tovlane"
+desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desktop entry"
+[ "$(grep -c '^Exec=tovlane [0-9]$' "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
+    fail "ten send actions"
+warnings=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$prefix/share/man/man1/tovlane.1" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "manual page: $warnings"
+# shellcheck disable=SC1091
+words=$(source "$prefix/share/bash-completion/completions/tovlane" &&
+    COMP_WORDS=(tovlane "") COMP_CWORD=1 && _tovlane && echo "${COMPREPLY[*]}")
+[ "$words" = "0 1 2 3 4 5 6 7 8 9 -v --verbose --print --help --version" ] || fail "completion: $words"
+
+"$standin" --port 0 --count 1 --quiet --raw "$prefix/received" >"$prefix/server.log" &
+server=$!
+for _ in $(seq 200); do
+    grep -q '^listening' "$prefix/server.log" && break
+    sleep 0.02
+done
+port=$(sed -n 's/^listening on .* port \([0-9]*\)$/\1/p' "$prefix/server.log")
+printf '[Tovlane Setting]\nPort=%s\nAlarmFile4=\\h\\s[0]installed\n' "$port" \
+    >"$prefix/lib/tovlane/Tovlane.ini"
+(cd / && "$prefix/bin/tovlane" 4) || fail "sending through the link ended with $?"
+wait "$server" || true
+server=""
+grep -qF 'Script: \h\s[0]installed\e' "$prefix/received" || fail "nothing arrived"
+echo "install test: passed"
