@@ -10,7 +10,7 @@ bash scripts/setup.sh
 echo "== formatting and shell scripts"
 find src tools tests bench \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print0 |
     xargs -0 clang-format --dry-run --Werror
-shellcheck scripts/*.sh bench/*.sh .ci/run
+shellcheck scripts/*.sh bench/*.sh tests/*.sh .ci/run
 
 jobs=$(nproc)
 echo "== build and test"

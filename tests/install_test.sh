@@ -31,6 +31,32 @@ words=$(source "$prefix/share/bash-completion/completions/tovlane" &&
     COMP_WORDS=(tovlane "") COMP_CWORD=1 && _tovlane && echo "${COMPREPLY[*]}")
 [ "$words" = "0 1 2 3 4 5 6 7 8 9 -v --verbose --print --help --version" ] || fail "completion: $words"
 
+# The settings window: the same process becomes tovlane-settings and waits
+# for the user; without a display, or with one that cannot be opened, one
+# line and status 10.
+env QT_QPA_PLATFORM=offscreen "$prefix/bin/tovlane" &
+window=$!
+for _ in $(seq 200); do
+    [ "$(readlink "/proc/$window/exe")" = "$prefix/lib/tovlane/tovlane-settings" ] && break
+    sleep 0.02
+done
+sleep 0.3
+if ! kill -0 "$window" || [ "$(readlink "/proc/$window/exe")" != "$prefix/lib/tovlane/tovlane-settings" ]; then
+    fail "tovlane alone did not become the settings window"
+fi
+kill "$window"
+expect_refusal() { # DISPLAY-SETTING MESSAGE
+    status=0
+    message=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$1" "$prefix/bin/tovlane" 2>&1) || status=$?
+    if [ "$status" != 10 ] || [ "$message" != "tovlane: 設定画面を開けません: $2" ]; then
+        fail "settings window with $1: status $status, $message"
+    fi
+}
+expect_refusal -uDISPLAY "グラフィカルなセッションが必要です（DISPLAY も WAYLAND_DISPLAY もありません）"
+expect_refusal DISPLAY=:87 "ディスプレイ :87 に接続できません"
+"$prefix/lib/tovlane/tovlane-settings" --help | grep -qF "$prefix/lib/tovlane/Tovlane.ini" ||
+    fail "tovlane-settings --help"
+
 "$standin" --port 0 --count 1 --quiet --raw "$prefix/received" >"$prefix/server.log" &
 server=$!
 for _ in $(seq 200); do
