@@ -1,6 +1,6 @@
 # shellcheck shell=bash
-# Sourced by the demo and the benchmark: runs the stand-in SSTP server on a
-# free loopback port.
+# Sourced by the demo, the benchmarks and the install test: runs the stand-in
+# SSTP server (STANDIN, or build/bin/sstp-standin) on a free loopback port.
 #   start_standin WORKDIR [server options...]  sets standin_port
 #   stop_standin                               stops it and removes WORKDIR
 # The caller owns its EXIT trap and calls stop_standin from it.
@@ -19,7 +19,7 @@ stop_standin() {
 start_standin() {
     standin_workdir=$1
     shift
-    build/bin/sstp-standin --port 0 "$@" >"$standin_workdir/server.log" &
+    "${STANDIN:-build/bin/sstp-standin}" --port 0 "$@" >"$standin_workdir/server.log" &
     standin_pid=$!
     for _ in $(seq 100); do
         grep -q '^listening' "$standin_workdir/server.log" && break

@@ -6,9 +6,10 @@ set -euo pipefail
 build=$1
 standin=$2
 prefix=$(mktemp -d /tmp/tovlane-install-XXXXXX)
-server=""
+# shellcheck source=scripts/standin.sh
+source "$(dirname "$0")/../scripts/standin.sh"
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null
+    stop_standin
     rm -rf "$prefix"
 }
 trap cleanup EXIT
@@ -57,17 +58,11 @@ expect_refusal DISPLAY=:87 "ディスプレイ :87 に接続できません"
 "$prefix/lib/tovlane/tovlane-settings" --help | grep -qF "$prefix/lib/tovlane/Tovlane.ini" ||
     fail "tovlane-settings --help"
 
-"$standin" --port 0 --count 1 --quiet --raw "$prefix/received" >"$prefix/server.log" &
-server=$!
-for _ in $(seq 200); do
-    grep -q '^listening' "$prefix/server.log" && break
-    sleep 0.02
-done
-port=$(sed -n 's/^listening on .* port \([0-9]*\)$/\1/p' "$prefix/server.log")
-printf '[Tovlane Setting]\nPort=%s\nAlarmFile4=\\h\\s[0]installed\n' "$port" \
+mkdir "$prefix/server"
+STANDIN=$standin start_standin "$prefix/server" --count 1 --quiet --raw "$prefix/received"
+printf '[Tovlane Setting]\nPort=%s\nAlarmFile4=\\h\\s[0]installed\n' "$standin_port" \
     >"$prefix/lib/tovlane/Tovlane.ini"
 (cd / && "$prefix/bin/tovlane" 4) || fail "sending through the link ended with $?"
-wait "$server" || true
-server=""
+wait "$standin_pid" || true
 grep -qF 'Script: \h\s[0]installed\e' "$prefix/received" || fail "nothing arrived"
 echo "install test: passed"

@@ -7,24 +7,16 @@
 #include <vector>
 
 #include "iconv_convert.h"
+#include "storage/utf8.h"
 
 namespace {
 
 constexpr std::uint16_t kUnmapped = 0xFFFF;
 
 std::string utf8(std::uint32_t cp) {
-    std::string s;
-    if (cp < 0x80) {
-        s += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        s += static_cast<char>(0xC0 | (cp >> 6));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        s += static_cast<char>(0xE0 | (cp >> 12));
-        s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return s;
+    std::string text;
+    tovlane::appendUtf8(text, cp);
+    return text;
 }
 
 // The one BMP code point a UTF-8 text holds, or kUnmapped.

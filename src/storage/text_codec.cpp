@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "storage/cp932_table.h"
+#include "storage/utf8.h"
 
 namespace tovlane {
 namespace {
@@ -59,19 +60,6 @@ char32_t codePointOf(std::string_view sequence) {
     for (std::size_t k = 1; k < sequence.size(); ++k)
         cp = (cp << 6) | (byteAt(sequence, k) & 0x3Fu);
     return cp;
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 std::uint16_t doubleByteCodePoint(unsigned char lead, unsigned char trail) {
