@@ -28,8 +28,9 @@ bool isTooSmall(std::string_view number) {
         bool negative = digits.starts_with('-');
         digits.remove_prefix(negative || digits.starts_with('+') ? 1 : 0);
         auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
-        if (error != std::errc())
-            exponent = std::numeric_limits<int>::max();  // beyond any mantissa's reach
+        // Beyond any mantissa's reach, and far from overflowing the sum below.
+        constexpr long kFar = 1L << 40;
+        exponent = error != std::errc() ? kFar : std::min(exponent, kFar);
         exponent = negative ? -exponent : exponent;
     }
     std::size_t point = std::min(mantissa.find('.'), mantissa.size());
