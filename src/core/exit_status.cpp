@@ -22,6 +22,8 @@ ErrorEnd errorEnd(ErrorCode code) {
             return {kExitConnectionFailed, true};
         case ErrorCode::SettingsUnreadable:
             return {kExitSettingsUnreadable, false};
+        case ErrorCode::SystemFailure:
+            return {kExitSystemFailure, false};
         case ErrorCode::UnreadableScript:
         case ErrorCode::FileMissing:
         case ErrorCode::FileUnreadable:

@@ -19,6 +19,7 @@ enum ExitStatus : int {
     kExitConnectionFailed = 9,      // refused, host not found, reset, ...
     kExitSettingsUnavailable = 10,  // the settings window cannot be opened
     kExitSettingsUnreadable = 11,   // Tovlane.ini exists but cannot be read as a file
+    kExitSystemFailure = 12,        // the system refused memory or a file descriptor
 };
 
 struct ErrorEnd {

@@ -69,7 +69,8 @@ void printHelp() {
         "   8  スクリプトファイルを読み込めない\n"
         "   9  接続できない (拒否、ホスト名不明、切断など)\n"
         "  10  設定画面を開けない\n"
-        "  11  設定ファイルがあるのに読み込めない (ディレクトリ、FIFO、権限など)\n",
+        "  11  設定ファイルがあるのに読み込めない (ディレクトリ、FIFO、権限など)\n"
+        "  12  メモリやファイル記述子が足りない\n",
         settingsStore().FullPath().c_str());
 }
 
@@ -92,7 +93,7 @@ Result<std::string> scriptFor(std::string entry, int index) {
     return script;
 }
 
-Status sendEntry(const std::string& commandLine, Mode mode) {
+Status runEntry(const std::string& commandLine, Mode mode) {
     const Trace trace = mode == Mode::Verbose ? Trace(say) : Trace([](const std::string&) {});
     INIAccess store = settingsStore();
     auto settings = loadSettings(store);
@@ -126,6 +127,18 @@ Status sendEntry(const std::string& commandLine, Mode mode) {
     }
     return SendScript({settings->address, *port, std::string(*requestLine)}, std::move(*script),
                       trace);
+}
+
+// Only the system can make a run fail outside the error values: no memory
+// for a huge script, no file descriptor for the socket. That ends as one
+// line and a status of its own, never as an abort.
+Status sendEntry(const std::string& commandLine, Mode mode) {
+    try {
+        return runEntry(commandLine, mode);
+    } catch (const std::exception& error) {
+        return Error{ErrorCode::SystemFailure,
+                     std::string("システムの資源が足りません: ") + error.what()};
+    }
 }
 
 // The window lives in its own program so that send mode never loads Qt; it

@@ -24,6 +24,7 @@ enum class ErrorCode {
     UnreadableScript,    // the script file exists but cannot be read
     ConnectionFailed,    // refused, host not found, reset
     RefusedByServer,     // the server answered with a status other than 2xx
+    SystemFailure,       // no memory, no file descriptor: the system refused
 };
 
 struct Error {
