@@ -131,8 +131,13 @@ void appendCp932(std::string& out, std::string_view utf8) {
             continue;
         }
         std::size_t length = validSequenceLength(utf8.substr(i));
-        std::uint32_t code = length == 0 ? 0 : cp932CodeOf(codePointOf(utf8.substr(i, length)));
-        i += std::max<std::size_t>(length, 1);
+        if (length == 0) {  // not UTF-8: one byte at a time
+            out += '?';
+            ++i;
+            continue;
+        }
+        std::uint32_t code = cp932CodeOf(codePointOf(utf8.substr(i, length)));
+        i += length;
         if (code == 0)
             out += '?';
         else if (code < 0x100)

@@ -29,12 +29,15 @@ TEST(IniDocument, ReadsLikeProfileFunctions) {
         "Empty=\n"
         "Nul=abc\0def\n"
         ";Address=commented\n"
+        "#Port=commented\n"
         "[Tovlane Setting]\nAddress=later section\n"s);
     EXPECT_EQ(doc.value("Tovlane Setting", "Port"), "9801");
     EXPECT_EQ(doc.value("Tovlane Setting", "Empty"), "");
     EXPECT_EQ(doc.value("Tovlane Setting", "Nul"), "abc") << "a value ends at its first NUL";
     EXPECT_EQ(doc.value("Tovlane Setting", "Address"), std::nullopt);
     EXPECT_EQ(doc.value("Missing", "Port"), std::nullopt);
+    EXPECT_EQ(doc.value("Tovlane Setting", ";Address"), std::nullopt) << "comments hold no keys";
+    EXPECT_EQ(doc.value("Tovlane Setting", "#Port"), std::nullopt);
     EXPECT_EQ(doc.value("other", "port"), "1");
 }
 

@@ -204,6 +204,7 @@ TEST_F(SettingsWindow, AllFilesMeansEveryFileNamesWithoutADotIncluded) {
     dialog.setDirectory(QString::fromStdString(dir.path()));
     auto* files = dialog.findChild<QFileSystemModel*>();
     auto listed = [&](const char* name) { return QDir::match(files->nameFilters(), name); };
+    EXPECT_EQ(dialog.selectedNameFilter(), "テキストファイル(*.txt)");
     EXPECT_FALSE(listed("script"));
     auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");  // as a user picks the filter
     types->setCurrentIndex(1);
