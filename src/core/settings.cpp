@@ -61,13 +61,12 @@ Result<Settings> loadSettings(INIAccess& store) {
 }
 
 Status saveSettings(INIAccess& store, const Settings& settings) {
-    bool saved =
-        store.SetINIData(kSettingsSection, "Address", settings.address) &&
-        store.SetINIData(kSettingsSection, "Port", settings.port) &&
-        store.SetINIData(kSettingsSection, "ProtocolID", std::to_string(settings.protocolIndex));
-    for (int i = 0; saved && i < kEntryCount; ++i)
-        saved = store.SetINIData(kSettingsSection, alarmFileKey(i), settings.entries[i]);
-    if (!saved)
+    INIAccess::Values values = {{"Address", settings.address},
+                                {"Port", settings.port},
+                                {"ProtocolID", std::to_string(settings.protocolIndex)}};
+    for (int i = 0; i < kEntryCount; ++i)
+        values.emplace_back(alarmFileKey(i), settings.entries[i]);
+    if (!store.SetINIValues(kSettingsSection, values))
         return Error{ErrorCode::FileUnwritable, store.LastError};
     return {};
 }

@@ -87,6 +87,18 @@ TEST(Settings, ProtocolIdIsFlooredAndMustNameARequestLineOrNone) {
     }
 }
 
+// All thirteen values go in one replacement: one that cannot be stored
+// leaves the whole file as it was, the twelve before it included.
+TEST(Settings, SaveIsAllOrNothing) {
+    TempDir dir;
+    INIAccess store = settingsStore(dir.path());
+    writeFile(dir.file("Tovlane.ini"), "[Tovlane Setting]\nPort=1\n");
+    Settings settings;
+    settings.entries[9] = std::string("a\0b", 3);
+    EXPECT_EQ(saveSettings(store, settings).error().code, ErrorCode::FileUnwritable);
+    EXPECT_EQ(test::readFile(dir.file("Tovlane.ini")), "[Tovlane Setting]\nPort=1\n");
+}
+
 TEST(Settings, RequestLineAndPortForSending) {
     INIAccess store = settingsStore("/opt/t");
     Settings settings;
