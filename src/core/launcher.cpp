@@ -94,14 +94,16 @@ Result<std::string> scriptFor(std::string entry, int index) {
 }
 
 Status runEntry(const std::string& commandLine, Mode mode) {
-    const Trace trace = mode == Mode::Verbose ? Trace(say) : Trace([](const std::string&) {});
     INIAccess store = settingsStore();
     auto settings = loadSettings(store);
     if (!settings)
         return settings.error();
-    trace(isExistingRegularFile(store.FullPath())
-              ? "設定ファイル " + store.FullPath() + " を読み込みました"
-              : "設定ファイル " + store.FullPath() + " はありません。既定値を使います");
+    const bool explain = mode == Mode::Verbose;  // the checks below only serve the explanation
+    if (explain) {
+        say(isExistingRegularFile(store.FullPath())
+                ? "設定ファイル " + store.FullPath() + " を読み込みました"
+                : "設定ファイル " + store.FullPath() + " はありません。既定値を使います");
+    }
     auto index = parseEntryIndex(commandLine, kEntryCount);
     if (!index)
         return index.error();
@@ -110,8 +112,10 @@ Status runEntry(const std::string& commandLine, Mode mode) {
     const std::string key = alarmFileKey(*index);
     if (entry.empty())
         return Error{ErrorCode::EmptyEntry, key + " は空なので、送るものがありません"};
-    trace(isExistingRegularFile(entry) ? key + " はスクリプトファイル " + quoted(entry) + " です"
-                                       : key + " はスクリプトそのものです");
+    if (explain) {
+        say(isExistingRegularFile(entry) ? key + " はスクリプトファイル " + quoted(entry) + " です"
+                                         : key + " はスクリプトそのものです");
+    }
     auto script = scriptFor(std::move(entry), *index);
     if (!script)
         return script.error();
@@ -126,7 +130,7 @@ Status runEntry(const std::string& commandLine, Mode mode) {
         return {};
     }
     return SendScript({settings->address, *port, std::string(*requestLine)}, std::move(*script),
-                      trace);
+                      explain ? Trace(say) : Trace());
 }
 
 // Only the system can make a run fail outside the error values: no memory
