@@ -4,18 +4,18 @@
 
 #include <string>
 
-// What glibc's iconv makes of a short input (a character or two), or "" when
-// it refuses any of it: the reference the CP932 tables are made from and
-// checked against.
+// What glibc's iconv makes of the input, or "" when it refuses any of it:
+// the reference the CP932 tables are made from and checked against.
 inline std::string iconvConvert(const char* to, const char* from, const std::string& input) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return {};
-    char out[16];
+    std::string out(input.size() * 4 + 4, '\0');  // room for UTF-32 from any input
     auto* in = const_cast<char*>(input.data());
-    std::size_t inLeft = input.size(), outLeft = sizeof out;
-    char* outPtr = out;
+    std::size_t inLeft = input.size(), outLeft = out.size();
+    char* outPtr = out.data();
     bool ok = iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
     iconv_close(cd);
-    return ok ? std::string(out, outPtr) : std::string();
+    out.resize(ok ? outPtr - out.data() : 0);
+    return out;
 }

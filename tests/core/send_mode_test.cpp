@@ -178,12 +178,9 @@ TEST_F(SendMode, EveryWayARunEnds) {
 }
 
 TEST_F(SendMode, HelpVersionAndNoGuiLibrary) {
-    auto help = run({"--help"});
-    EXPECT_EQ(help->wait(), 0);
-    EXPECT_NE(help->out().find(settingsPath()), std::string::npos);
+    auto help = run({"--help"}), version = run({"--version"});
+    EXPECT_EQ(help->wait() + version->wait(), 0);
     EXPECT_NE(help->out().find("10  設定画面を開けない"), std::string::npos);
-    auto version = run({"--version"});
-    EXPECT_EQ(version->wait(), 0);
     EXPECT_EQ(version->out(), "tovlane 0.11.9\n");
 
     Process needed({"/usr/bin/readelf", "-d", TOVLANE_BIN});

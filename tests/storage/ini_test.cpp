@@ -90,7 +90,7 @@ class IniAccessTest : public ::testing::Test {
     TempDir dir;
 };
 
-TEST_F(IniAccessTest, SectionRuleAndEmptyReads) {
+TEST_F(IniAccessTest, SectionRuleEmptyReadsAndCp932Values) {
     INIAccess ini(dir.path());
     EXPECT_FALSE(ini.SetINIData("", "Port", "1"));        // no section at all
     EXPECT_FALSE(ini.SetINIData(kSection, "Port", "1"));  // FileName still empty...
@@ -104,13 +104,10 @@ TEST_F(IniAccessTest, SectionRuleAndEmptyReads) {
     EXPECT_EQ(ini.GetINIData("", "Port") + ini.GetINIData("", "Address"), "");
     ini.Section = "Other";
     EXPECT_EQ(ini.GetINIData("", "Port"), "1");
-}
-
-TEST_F(IniAccessTest, ValuesWrittenInCp932ReadAsTheirText) {
     // "AlarmFile0=こんにちは" as Windows writes it, in CP932.
     writeFile(settingsPath(),
               "[Tovlane Setting]\r\nAlarmFile0=\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n");
-    EXPECT_EQ(store().GetINIData(kSection, "AlarmFile0"), "こんにちは");
+    EXPECT_EQ(ini.GetINIData(kSection, "AlarmFile0"), "こんにちは");
 }
 
 // Each writer holds the lock across its read, edit and replace.

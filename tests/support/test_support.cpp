@@ -15,18 +15,6 @@
 extern char** environ;
 
 namespace tovlane::test {
-namespace {
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> result;
-    for (auto& s : strings)
-        result.push_back(s.data());
-    result.push_back(nullptr);
-    return result;
-}
-
-}  // namespace
-
 TempDir::TempDir() {
     char templ[] = "/tmp/tovlane-test-XXXXXX";
     if (::mkdtemp(templ) == nullptr)
@@ -35,9 +23,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
+    std::error_code ignored;  // root removes even what a test made read-only
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -63,8 +49,11 @@ Process::Process(std::vector<std::string> argv) {
                                      0600);
     posix_spawn_file_actions_addopen(&actions, 2, output_.file("err").c_str(), O_WRONLY | O_CREAT,
                                      0600);
-    int rc =
-        ::posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, pointers(argv).data(), environ);
+    std::vector<char*> args;
+    for (auto& arg : argv)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    int rc = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw std::runtime_error("cannot start " + argv[0]);
