@@ -1,24 +1,76 @@
 // The real tovlane binary, installed with its Tovlane.ini in a fresh
 // directory, run from another one and sending to the stand-in SSTP server.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
-#include <filesystem>
 #include <optional>
-#include <sstream>
 #include <thread>
 
 #include "support/test_support.h"
 
-namespace tovlane {
+extern char** environ;
+
+namespace tovlane::test {
 namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
-using test::Process;
-using test::readFile;
-using test::TempDir;
-using test::writeFile;
+
+// A program started with posix_spawn, its output going to files in a
+// directory of its own; killed on destruction if it still runs. Its
+// directory and environment are set by starting it through env(1).
+class Process {
+  public:
+    explicit Process(std::vector<std::string> argv) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, output_.file("out").c_str(),
+                                         O_WRONLY | O_CREAT, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, output_.file("err").c_str(),
+                                         O_WRONLY | O_CREAT, 0600);
+        std::vector<char*> args;
+        for (auto& arg : argv)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        int rc = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0)
+            throw std::runtime_error("cannot start " + argv[0]);
+    }
+    ~Process() {
+        if (wait(0ms) == -2) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+    }
+
+    // The exit status, -1 after a signal, or -2 while it still runs at the
+    // end of the timeout.
+    int wait(std::chrono::milliseconds timeout = 20s) {
+        for (auto deadline = std::chrono::steady_clock::now() + timeout; status_ == -2;) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_)
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            else if (std::chrono::steady_clock::now() >= deadline)
+                break;
+            else
+                std::this_thread::sleep_for(2ms);
+        }
+        return status_;
+    }
+    std::string out() const { return readFile(output_.file("out")); }
+    std::string err() const { return readFile(output_.file("err")); }
+
+  private:
+    TempDir output_;
+    pid_t pid_ = -1;
+    int status_ = -2;
+};
 
 // argv plus the blank-separated words of text.
 std::vector<std::string> withWords(std::vector<std::string> argv, const char* text) {
@@ -180,4 +232,4 @@ TEST_F(SendMode, HelpVersionAndNoGuiLibrary) {
 }
 
 }  // namespace
-}  // namespace tovlane
+}  // namespace tovlane::test

@@ -6,11 +6,8 @@
 
 #include "support/test_support.h"
 
-namespace tovlane {
+namespace tovlane::test {
 namespace {
-
-using test::TempDir;
-using test::writeFile;
 
 TEST(CommandLine, ArgumentsAreJoinedWithSingleSpaces) {
     const char* argv[] = {"tovlane", "3", "", "x y"};
@@ -96,7 +93,7 @@ TEST(Settings, SaveIsAllOrNothing) {
     Settings settings;
     settings.entries[9] = std::string("a\0b", 3);
     EXPECT_EQ(saveSettings(store, settings).error().code, ErrorCode::FileUnwritable);
-    EXPECT_EQ(test::readFile(dir.file("Tovlane.ini")), "[Tovlane Setting]\nPort=1\n");
+    EXPECT_EQ(readFile(dir.file("Tovlane.ini")), "[Tovlane Setting]\nPort=1\n");
 }
 
 TEST(Settings, RequestLineAndPortForSending) {
@@ -120,4 +117,4 @@ TEST(Settings, RequestLineAndPortForSending) {
 }
 
 }  // namespace
-}  // namespace tovlane
+}  // namespace tovlane::test

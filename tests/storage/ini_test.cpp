@@ -7,17 +7,26 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "support/test_support.h"
 
-namespace tovlane {
+namespace tovlane::test {
 namespace {
 
 using namespace std::string_literals;
-using test::readFile;
-using test::TempDir;
-using test::writeFile;
+
+// Runs body in a child process, so that it can drop privileges or limit its
+// file size (as on a full disk) for itself; its result, or -1.
+int inChild(const std::function<int()>& body) {
+    pid_t child = ::fork();
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 TEST(IniDocument, ReadsLikeProfileFunctions) {
     IniDocument doc(
@@ -112,18 +121,15 @@ TEST_F(IniAccessTest, SectionRuleEmptyReadsAndCp932Values) {
 
 // Each writer holds the lock across its read, edit and replace.
 TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
-    std::vector<pid_t> writers;
-    for (int w = 0; w < 4; ++w) {
-        if (pid_t child = ::fork(); child == 0) {
-            for (int k = 0; k < 10; ++k)
-                store().SetINIData(kSection, "K" + std::to_string(w * 10 + k), "v");
-            _exit(0);
-        } else {
-            writers.push_back(child);
+    {
+        std::vector<std::jthread> writers;
+        for (int w = 0; w < 4; ++w) {
+            writers.emplace_back([this, w] {
+                for (int k = 0; k < 10; ++k)
+                    store().SetINIData(kSection, "K" + std::to_string(w * 10 + k), "v");
+            });
         }
     }
-    for (pid_t child : writers)
-        ::waitpid(child, nullptr, 0);
     for (int k = 0; k < 40; ++k)
         EXPECT_EQ(store().GetINIData(kSection, "K" + std::to_string(k)), "v") << k;
 }
@@ -154,21 +160,16 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     const std::string old = "[Tovlane Setting]\nPort=1\n";
     writeFile(settingsPath(), old);
     writeFile(dir.file("plain"), "x");
-    struct {
-        const char* what;
-        std::string directory;
-        std::string key;
-        std::string value;
-    } cases[] = {{"a line break in the value", dir.path(), "Port", "2\nAddress=evil"},
-                 {"a line break in the key", dir.path(), "Po\nrt", "2"},
-                 {"a = in the key", dir.path(), "Po=rt", "2"},
-                 {"the program's directory is gone", dir.file("removed"), "Port", "2"},
-                 {"the directory is a file", dir.file("plain"), "Port", "2"}};
-    for (const auto& c : cases) {
-        INIAccess ini(c.directory);
+    // What the file could not hold; a directory that is gone, or is a file.
+    for (auto [directory, key, value] : {std::tuple{dir.path(), "Port", "2\nAddress=evil"},
+                                         {dir.path(), "Po\nrt", "2"},
+                                         {dir.path(), "Po=rt", "2"},
+                                         {dir.file("removed"), "Port", "2"},
+                                         {dir.file("plain"), "Port", "2"}}) {
+        INIAccess ini(directory);
         ini.FileName = "Tovlane.ini";
-        EXPECT_FALSE(ini.SetINIData(kSection, c.key, c.value)) << c.what;
-        EXPECT_NE(ini.LastError, "") << c.what;
+        EXPECT_FALSE(ini.SetINIData(kSection, key, value)) << directory << " " << key << value;
+        EXPECT_NE(ini.LastError, "");
     }
     EXPECT_EQ(readFile(dir.file("plain")), "x");
 
@@ -185,13 +186,13 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     };
     ::chmod(dir.path().c_str(), 0555);
     ::chmod(settingsPath().c_str(), 0666);  // the folder, not the file, stops the save
-    int readOnlyDir = test::inChild(
-        asNobody("フォルダー " + dir.path() + " に書き込めません（Permission denied）"));
+    int readOnlyDir =
+        inChild(asNobody("フォルダー " + dir.path() + " に書き込めません（Permission denied）"));
     ::chmod(dir.path().c_str(), 0777);
     ::chmod(settingsPath().c_str(), 0200);
-    int unreadable = test::inChild(asNobody("Permission denied"));
+    int unreadable = inChild(asNobody("Permission denied"));
     ::chmod(dir.path().c_str(), 0700);
-    int fullDisk = test::inChild([&] {
+    int fullDisk = inChild([&] {
         rlimit limit{8, 8};
         ::signal(SIGXFSZ, SIG_IGN);
         bool limited = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
@@ -206,4 +207,4 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
 }
 
 }  // namespace
-}  // namespace tovlane
+}  // namespace tovlane::test

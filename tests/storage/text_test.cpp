@@ -9,12 +9,8 @@
 #include "storage/file_io.h"
 #include "support/test_support.h"
 
-namespace tovlane {
+namespace tovlane::test {
 namespace {
-
-using test::readFile;
-using test::TempDir;
-using test::writeFile;
 
 TEST(TextCodec, Cp932CarriesWindowsJapaneseAndMarksTheRest) {
     // The wave dash of Windows text, a backslash that must stay 0x5C, and
@@ -105,4 +101,4 @@ TEST(WRText, WFileReplacesTheFileAndEmptiesWText) {
 }
 
 }  // namespace
-}  // namespace tovlane
+}  // namespace tovlane::test

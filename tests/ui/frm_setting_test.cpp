@@ -14,12 +14,8 @@
 
 #include "support/test_support.h"
 
-namespace tovlane {
+namespace tovlane::test {
 namespace {
-
-using test::readFile;
-using test::TempDir;
-using test::writeFile;
 
 // A settings window on a temporary directory, with the file picker and the
 // error box answered by the test.
@@ -205,4 +201,4 @@ TEST_F(SettingsWindow, AllFilesMeansEveryFileNamesWithoutADotIncluded) {
 }
 
 }  // namespace
-}  // namespace tovlane
+}  // namespace tovlane::test
