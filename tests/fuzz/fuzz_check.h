@@ -1,18 +1,8 @@
 #pragma once
 
+#include <cassert>  // the targets check their invariants with assert, in every build
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
-
-// A broken invariant aborts, which libFuzzer reports with the input.
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 // Splits off the text up to the next NUL byte (all of it when there is none).
 inline std::string_view takeField(std::string_view& input) {
