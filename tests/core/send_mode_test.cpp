@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
+#include <future>
 #include <optional>
 #include <thread>
 
@@ -41,27 +42,21 @@ class Process {
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0)
             throw std::runtime_error("cannot start " + argv[0]);
+        exit_ = std::async(std::launch::async, [pid = pid_] {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        });
     }
     ~Process() {
-        if (wait(0ms) == -2) {
+        if (wait(0ms) == -2)
             ::kill(pid_, SIGKILL);
-            wait();
-        }
     }
 
     // The exit status, -1 after a signal, or -2 while it still runs at the
     // end of the timeout.
     int wait(std::chrono::milliseconds timeout = 20s) {
-        for (auto deadline = std::chrono::steady_clock::now() + timeout; status_ == -2;) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_)
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            else if (std::chrono::steady_clock::now() >= deadline)
-                break;
-            else
-                std::this_thread::sleep_for(2ms);
-        }
-        return status_;
+        return exit_.wait_for(timeout) == std::future_status::ready ? exit_.get() : -2;
     }
     std::string out() const { return readFile(output_.file("out")); }
     std::string err() const { return readFile(output_.file("err")); }
@@ -69,7 +64,7 @@ class Process {
   private:
     TempDir output_;
     pid_t pid_ = -1;
-    int status_ = -2;
+    std::shared_future<int> exit_;
 };
 
 // argv plus the blank-separated words of text.
