@@ -80,7 +80,7 @@ TEST_F(SettingsWindow, TabGoesRoundInTheGivenOrder) {
     }
 }
 
-TEST_F(SettingsWindow, AccessKeysMoveTheFocusAndOpenThePicker) {
+TEST_F(SettingsWindow, AccessKeysMoveTheFocus) {
     showActive();
     for (auto [key, field] : {std::pair{Qt::Key_P, static_cast<QWidget*>(form->txtPort)},
                               {Qt::Key_S, form->cboProtocol},
@@ -88,11 +88,6 @@ TEST_F(SettingsWindow, AccessKeysMoveTheFocusAndOpenThePicker) {
         QTest::keyClick(form.get(), key, Qt::AltModifier);
         EXPECT_EQ(QApplication::focusWidget(), field);
     }
-    pickerAnswer = "/home/me/seven.txt";
-    QTest::keyClick(form.get(), Qt::Key_7, Qt::AltModifier);
-    // An access key presses the button visibly, so the click comes a moment later.
-    EXPECT_TRUE(QTest::qWaitFor([this] { return !requests.empty(); }, 2000));
-    EXPECT_EQ(form->txtAlarmFile[7]->text(), "/home/me/seven.txt");
 }
 
 TEST_F(SettingsWindow, EnterSavesEscapeCancelAndCloseWriteNothing) {
@@ -144,8 +139,7 @@ TEST_F(SettingsWindow, OkWritesAllThirteenKeysInOrderAndTheyComeBack) {
                   "AlarmFile5=\nAlarmFile6=\nAlarmFile7=\nAlarmFile8=\nAlarmFile9=\n");
     EXPECT_TRUE(errors.empty());
     Settings next = reload();
-    EXPECT_EQ(next.address, "127.0.0.1");
-    EXPECT_EQ(next.protocolIndex, -1);
+    EXPECT_EQ(next.address + " " + std::to_string(next.protocolIndex), "127.0.0.1 -1");
     EXPECT_EQ(QString::fromStdString(next.entries[0]), japanese);
 }
 
@@ -166,10 +160,13 @@ TEST_F(SettingsWindow, AFailedSaveIsReportedAndKeepsTheEdits) {
 }
 
 TEST_F(SettingsWindow, BrowsePutsTheChosenPathIntoThatEntryOnly) {
+    showActive();
     for (int i = 0; i < kEntryCount; ++i)
         form->txtAlarmFile[i]->setText("entry " + QString::number(i));
     pickerAnswer = "/srv/scripts/nine.txt";
-    form->cmdFileOpen[9]->click();
+    QTest::keyClick(form.get(), Qt::Key_9, Qt::AltModifier);
+    // An access key presses the button visibly, so the click comes a moment later.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !requests.empty(); }, 2000));
     pickerAnswer.reset();  // cancelled
     form->cmdFileOpen[9]->click();
     ASSERT_EQ(requests.size(), 2u);
