@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <optional>
+#include <tuple>
 
 #include "support/test_support.h"
 
@@ -20,11 +21,7 @@ TEST(CommandLine, EntryIndexIsTheFloorWithinTheEntries) {
                                                    {"9.999", 9}, {"1e-400", 0}, {"900000e-5", 9}};
     for (auto [text, index] : entries)
         EXPECT_EQ(*parseEntryIndex(text, 10), index) << text;
-    struct {
-        const char* text;
-        ErrorCode error;
-        const char* reason;
-    } errors[] = {
+    const std::tuple<const char*, ErrorCode, const char*> errors[] = {
         // clang-format off
         {"-0.5", ErrorCode::NoSuchEntry, "コマンドライン \"-0.5\" のエントリ -1 はありません（0〜9"},
         {"10", ErrorCode::NoSuchEntry, "エントリ 10 はありません"},
@@ -37,11 +34,11 @@ TEST(CommandLine, EntryIndexIsTheFloorWithinTheEntries) {
         {"-1000000000000000000000e-400000000000000000000", ErrorCode::NoSuchEntry, "エントリ -1 "},
         {"3 4", ErrorCode::NotANumber, "コマンドライン \"3 4\" は数値ではありません"}};
     // clang-format on
-    for (const auto& c : errors) {
-        auto index = parseEntryIndex(c.text, 10);
-        ASSERT_FALSE(index.ok()) << c.text;
-        EXPECT_EQ(index.error().code, c.error) << c.text;
-        EXPECT_NE(index.error().reason.find(c.reason), std::string::npos) << index.error().reason;
+    for (auto [text, error, reason] : errors) {
+        auto index = parseEntryIndex(text, 10);
+        ASSERT_FALSE(index.ok()) << text;
+        EXPECT_EQ(index.error().code, error) << text;
+        EXPECT_NE(index.error().reason.find(reason), std::string::npos) << index.error().reason;
     }
 }
 
@@ -50,20 +47,18 @@ TEST(CommandLine, EntryIndexIsTheFloorWithinTheEntries) {
 TEST(Settings, StoredValuesOrTheirDefaults) {
     TempDir dir;
     INIAccess store = settingsStore(dir.path());
-    struct {
-        const char* protocolId;  // nullptr: an empty file
-        std::optional<int> index;
-    } cases[] = {{nullptr, 0}, {"", 0},      {"0", 0},        {"0.9", 0},
-                 {" -1 ", -1}, {"-0.5", -1}, {"-1e-400", -1}, {"1e-400", 0},
-                 {"1", {}},    {"-1.5", {}}, {"abc", {}}};
-    for (const auto& c : cases) {
-        std::string id = c.protocolId ? c.protocolId : "";
+    // A stored ProtocolID (nullptr: an empty file) and the index it gives, if any.
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {nullptr, 0},    {"", 0},       {"0", 0},  {"0.9", 0},   {" -1 ", -1}, {"-0.5", -1},
+        {"-1e-400", -1}, {"1e-400", 0}, {"1", {}}, {"-1.5", {}}, {"abc", {}}};
+    for (auto [stored, index] : cases) {
+        std::string id = stored ? stored : "";
         writeFile(dir.file("Tovlane.ini"),
-                  c.protocolId ? "[Tovlane Setting]\nAddress=\nPort=  \nProtocolID=" + id : "");
+                  stored ? "[Tovlane Setting]\nAddress=\nPort=  \nProtocolID=" + id : "");
         auto settings = loadSettings(store);
-        ASSERT_EQ(settings.ok(), c.index.has_value()) << id;
-        if (c.index) {
-            EXPECT_EQ(settings->protocolIndex, *c.index) << id;
+        ASSERT_EQ(settings.ok(), index.has_value()) << id;
+        if (index) {
+            EXPECT_EQ(settings->protocolIndex, *index) << id;
             EXPECT_EQ(settings->address + " " + settings->port, "127.0.0.1 9801");
             EXPECT_EQ(settings->entries, Settings{}.entries);
         } else {

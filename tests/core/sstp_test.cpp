@@ -6,14 +6,11 @@
 namespace tovlane {
 namespace {
 
-TEST(SstpRequest, BytesOnTheWire) {
-    const std::string head = "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: ";
-    const std::string tail = "\\e\r\nCharset: Shift_JIS\r\n\r\n";
-    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "\\h\\s[0]Hi.\\e"), head + "\\h\\s[0]Hi.\\e" + tail);
-    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "あ〜😀"), head + "\x82\xa0\x81\x60?" + tail);
-    // A line break never reaches the wire, whatever the script holds.
-    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "hi\rSender: evil\r\nX: y\n"),
-              head + "hiSender: evilX: y" + tail);
+// A line break never reaches the wire, whatever the script holds.
+TEST(SstpRequest, NoLineBreakInsideAHeader) {
+    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "hi\rSender: evil\r\nX: yあ\n"),
+              "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: hiSender: evilX: y\x82\xa0\\e\r\n"
+              "Charset: Shift_JIS\r\n\r\n");
 }
 
 TEST(SstpReply, StatusLine) {
