@@ -13,7 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // An in-memory file, reached by name like any script file.
     static const int fd = ::memfd_create("script", 0);
     static const std::string name = "/proc/self/fd/" + std::to_string(fd);
-    assert(::ftruncate(fd, 0) == 0 && ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
+    bool written =
+        ::ftruncate(fd, 0) == 0 && ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size);
+    assert(written);
     tovlane::WRText reader;
     reader.FileName = name;
     auto script = reader.RFile();

@@ -30,15 +30,8 @@ bool inChild(const std::function<bool()>& body) {
 
 TEST(IniDocument, ReadsLikeProfileFunctions) {
     IniDocument doc(
-        "; comment Port=1\n"
-        "[Other]\nPort=1\n"
-        "[  tovlane SETTING ]\n"
-        "  pORT  =  9801  \n"
-        "Port=second\n"
-        "Empty=\n"
-        "Nul=abc\0def\n"
-        ";Address=commented\n"
-        "#Port=commented\n"
+        "; comment Port=1\n[Other]\nPort=1\n[  tovlane SETTING ]\n  pORT  =  9801  \n"
+        "Port=second\nEmpty=\nNul=abc\0def\n;Address=commented\n#Port=commented\n"
         "[Tovlane Setting]\nAddress=later section\n"s);
     EXPECT_EQ(doc.value("Tovlane Setting", "Port"), "9801");
     EXPECT_EQ(doc.value("Tovlane Setting", "Empty"), "");
