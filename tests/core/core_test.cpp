@@ -124,26 +124,25 @@ TEST(SstpReply, StatusLine) {
 // Splitting the bytes into reads is the fuzz target's business; these are
 // the verdicts.
 TEST(SstpReply, CompleteAfterTheEmptyLineOrTheClose) {
+    using enum SstpReply::State;
     SstpReply crlf;
-    EXPECT_EQ(crlf.feed("SSTP/1.1 420 Refuse\r\nCharset: Shift_JIS\r\n"),
-              SstpReply::State::Incomplete);
-    EXPECT_EQ(crlf.feed("\r\nextra"), SstpReply::State::Complete);
+    EXPECT_EQ(crlf.feed("SSTP/1.1 420 Refuse\r\nCharset: Shift_JIS\r\n"), Incomplete);
+    EXPECT_EQ(crlf.feed("\r\nextra"), Complete);
     EXPECT_EQ(crlf.statusLine(), "SSTP/1.1 420 Refuse");
     SstpReply lfOnly;
-    EXPECT_EQ(lfOnly.feed("SSTP/1.1 200 OK\n\nSSTP/1.1 512 Invisible\n\n"),
-              SstpReply::State::Complete);
+    EXPECT_EQ(lfOnly.feed("SSTP/1.1 200 OK\n\nSSTP/1.1 512 Invisible\n\n"), Complete);
     EXPECT_EQ(lfOnly.status(), 200);
     SstpReply unterminated;  // a status line cut short by the close still counts
-    EXPECT_EQ(unterminated.feed("SSTP/1.1 420 Refuse"), SstpReply::State::Incomplete);
+    EXPECT_EQ(unterminated.feed("SSTP/1.1 420 Refuse"), Incomplete);
     unterminated.close();
     EXPECT_EQ(unterminated.status(), 420);
 
     SstpReply notSstp;
-    EXPECT_EQ(notSstp.feed("HTTP/1.0 400 Bad Request\r\n\r\n"), SstpReply::State::NotSstp);
+    EXPECT_EQ(notSstp.feed("HTTP/1.0 400 Bad Request\r\n\r\n"), NotSstp);
     EXPECT_EQ(notSstp.status(), std::nullopt);
     SstpReply endless;
-    EXPECT_EQ(endless.feed(std::string(64 * 1024, 'x')), SstpReply::State::Incomplete);
-    EXPECT_EQ(endless.feed("x"), SstpReply::State::NotSstp);
+    EXPECT_EQ(endless.feed(std::string(64 * 1024, 'x')), Incomplete);
+    EXPECT_EQ(endless.feed("x"), NotSstp);
 }
 
 }  // namespace

@@ -168,11 +168,8 @@ TEST_F(SettingsWindow, BrowsePutsTheChosenPathIntoThatEntryOnly) {
 }
 
 TEST_F(SettingsWindow, AllFilesMeansEveryFileNamesWithoutADotIncluded) {
-    for (const char* name : {"a.txt", "script", "b.sh"})
-        writeFile(dir.file(name), "x");
     QFileDialog dialog;
     prepareFileDialog(dialog, {"t", {"テキストファイル(*.txt)", "すべてのファイル(*.*)"}, "*.txt"});
-    dialog.setDirectory(QString::fromStdString(dir.path()));
     auto* files = dialog.findChild<QFileSystemModel*>();
     auto listed = [&](const char* name) { return QDir::match(files->nameFilters(), name); };
     EXPECT_EQ(dialog.selectedNameFilter(), "テキストファイル(*.txt)");
