@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <future>
+#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -21,12 +22,15 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 
-// A program started with posix_spawn, its output going to files in a
-// directory of its own; killed on destruction if it still runs. Its
-// directory and environment are set by starting it through env(1).
+// A program started with posix_spawn from a command line split at blanks,
+// its output going to files in a directory of its own; killed on
+// destruction if it still runs. Its directory and environment are set by
+// starting it through env(1).
 class Process {
   public:
-    explicit Process(std::vector<std::string> argv) {
+    explicit Process(const std::string& command) {
+        std::istringstream words(command);
+        std::vector<std::string> argv(std::istream_iterator<std::string>(words), {});
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -67,14 +71,6 @@ class Process {
     std::shared_future<int> exit_;
 };
 
-// argv plus the blank-separated words of text.
-std::vector<std::string> withWords(std::vector<std::string> argv, const char* text) {
-    std::istringstream stream(text);
-    for (std::string word; stream >> word;)
-        argv.push_back(word);
-    return argv;
-}
-
 class SendMode : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -89,9 +85,8 @@ class SendMode : public ::testing::Test {
     int startServer(const char* options) {
         if (*options == '\0')
             return 1;  // nothing listens on port 1
-        server = std::make_unique<Process>(withWords(
-            {STANDIN_BIN, "--port", "0", "--count", "1", "--quiet", "--raw", dir.file("received")},
-            options));
+        server = std::make_unique<Process>(STANDIN_BIN " --port 0 --count 1 --quiet --raw " +
+                                           dir.file("received") + " " + options);
         for (int i = 0; i < 1000 && server->out().find('\n') == std::string::npos; ++i)
             std::this_thread::sleep_for(5ms);
         std::string line = server->out();  // "listening on ADDRESS port N"
@@ -100,9 +95,9 @@ class SendMode : public ::testing::Test {
 
     // tovlane with these arguments, from a directory that is not its own.
     std::unique_ptr<Process> run(const char* args) {
-        return std::make_unique<Process>(withWords(
-            {"/usr/bin/env", "-C", dir.path(), "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", program()},
-            args));
+        return std::make_unique<Process>("/usr/bin/env -C " + dir.path() +
+                                         " -u DISPLAY -u WAYLAND_DISPLAY " + program() + " " +
+                                         args);
     }
 
     TempDir dir;
@@ -111,9 +106,9 @@ class SendMode : public ::testing::Test {
 
 struct Row {
     const char* name;
-    std::string keys;    // lines before "AlarmFile0=x" and the server's Port; the first one counts
-    const char* args;    // split at blanks
-    const char* server;  // stand-in options, split at blanks; "" for a closed port
+    std::string keys;  // lines before "AlarmFile0=x" and the server's Port; the first one counts
+    const char* args;
+    const char* server;  // stand-in options; "" for a closed port
     int status;          // -2: still waiting after a second
     std::string err;     // the one line on stderr, or part of what -v explains; "" for silence
     std::optional<std::string> script;  // the Script header on the wire, in CP932
@@ -219,7 +214,7 @@ TEST_F(SendMode, HelpVersionAndNoGuiLibrary) {
     EXPECT_NE(help->out().find("10  設定画面を開けない"), std::string::npos);
     EXPECT_EQ(version->out(), "tovlane 0.11.9\n");
 
-    Process needed({"/usr/bin/readelf", "-d", TOVLANE_BIN});
+    Process needed("/usr/bin/readelf -d " TOVLANE_BIN);
     ASSERT_EQ(needed.wait(), 0);
     for (const char* gui : {"Qt", "libX", "xcb", "wayland", "libGL"})
         EXPECT_EQ(needed.out().find(gui), std::string::npos) << gui << " in\n" << needed.out();
