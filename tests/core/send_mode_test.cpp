@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -112,7 +111,7 @@ struct Row {
     int status;          // -2: still waiting after a second
     std::string err;     // the one line on stderr, or part of what -v explains; "" for silence
     std::optional<std::string> script;  // the Script header on the wire, in CP932
-    const char* settingsFile = "";      // "" or what stands in its place: dir, fifo, loop
+    const char* settingsFile = "";      // a command that puts something else in its place
     std::string out = "";               // all of stdout
 };
 
@@ -151,11 +150,11 @@ const Row kRows[] = {
     {"420 without a line end", "", "0", "--status 420 --unterminated", 1, "", "x"},
     {"a NUL ends the value", "AlarmFile0=abc\0def"s, "0", "--mode reply", 0, "", "abc"},
     {"settings are a directory", "", "0", "", 11,
-     kIni + " を読み込めません: 通常のファイルではありません", {}, "dir"},
+     kIni + " を読み込めません: 通常のファイルではありません", {}, "/usr/bin/mkdir"},
     {"settings are a FIFO", "", "0", "", 11,
-     kIni + " を読み込めません: 通常のファイルではありません", {}, "fifo"},
+     kIni + " を読み込めません: 通常のファイルではありません", {}, "/usr/bin/mkfifo"},
     {"settings are a link loop", "", "0", "", 11,
-     kIni + " を読み込めません: Too many levels of symbolic links", {}, "loop"},
+     kIni + " を読み込めません: Too many levels of symbolic links", {}, "/usr/bin/ln -s Tovlane.ini"},
     {"print", "AlarmFile0=あ\\e", "--print 0", "", 0, "", {}, "",
      "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: あ\\e\\e\r\nCharset: Shift_JIS\r\n\r\n"},
     {"explained: refused", "", "-v 0", "", 9,
@@ -176,15 +175,10 @@ TEST_F(SendMode, EveryWayARunEnds) {
         int port = startServer(row.server);
         writeFile(settingsPath(), "[Tovlane Setting]\r\n" + row.keys +
                                       "\nAlarmFile0=x\nPort=" + std::to_string(port) + "\n");
-        std::string kind = row.settingsFile;
-        if (!kind.empty())
+        if (*row.settingsFile != '\0') {
             std::filesystem::remove(settingsPath());
-        if (kind == "dir")
-            std::filesystem::create_directory(settingsPath());
-        if (kind == "fifo")
-            ::mkfifo(settingsPath().c_str(), 0600);
-        if (kind == "loop")
-            std::filesystem::create_symlink(settingsPath(), settingsPath());
+            Process(row.settingsFile + (" " + settingsPath())).wait();
+        }
 
         auto sender = run(row.args);
         EXPECT_EQ(sender->wait(row.status == -2 ? 1s : 20s), row.status);
