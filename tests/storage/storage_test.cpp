@@ -53,24 +53,21 @@ TEST(IniDocument, EditsTouchOnlyTheirOwnLine) {
     const std::array<const char*, 4> cases[] = {
         // before, key, value, after
         // clang-format off
-        {"; keep\r\n[A]\r\nPort=1\r\n\r\n[Tovlane Setting]\r\nAddress = old  \r\n# n\r\n\r\n[Z]\r\nx",
-         "Address", "new",
-         "; keep\r\n[A]\r\nPort=1\r\n\r\n[Tovlane Setting]\r\nAddress = new  \r\n# n\r\n\r\n[Z]\r\nx"},
-        {"[Tovlane Setting]\r\nPort=1\r\n\r\n[Z]\r\nx=y\r\n", "AlarmFile0", "\\h\\e",
-         "[Tovlane Setting]\r\nPort=1\r\nAlarmFile0=\\h\\e\r\n\r\n[Z]\r\nx=y\r\n"},
-        {"[Tovlane Setting]\nPort=1", "Address", "host", "[Tovlane Setting]\nPort=1\nAddress=host\n"},
-        {"[Tovlane Setting]", "Port", "2", "[Tovlane Setting]\nPort=2\n"},
-        {"", "Port", "9801", "[Tovlane Setting]\nPort=9801\n"},
-        {"[Z]\r\nx=y", "Port", "9801", "[Z]\r\nx=y\r\n[Tovlane Setting]\r\nPort=9801\r\n"},
-        {"[Z]\rx=y\r", "Port", "a=b;c", "[Z]\rx=y\r[Tovlane Setting]\rPort=a=b;c\r"},
-        {"[Tovlane Setting]\nAlarmFile1=hi\nPort=47999\r", "AlarmFile0", "x",
-         "[Tovlane Setting]\nAlarmFile1=hi\nPort=47999\rAlarmFile0=x\n"},
-        {"[Tovlane Setting]\rPort=1", "AlarmFile0", "x", "[Tovlane Setting]\rPort=1\rAlarmFile0=x\r"},
-        {"[Tovlane Setting]\nPort=1\n", "Port", "", "[Tovlane Setting]\nPort=\n"}};
+        {"; keep\r\n[A]\r\nPort=1\r\n\r\n[T]\r\nAddress = old  \r\n# n\r\n\r\n[Z]\r\nx", "Address", "new",
+         "; keep\r\n[A]\r\nPort=1\r\n\r\n[T]\r\nAddress = new  \r\n# n\r\n\r\n[Z]\r\nx"},
+        {"[T]\r\nP=1\r\n\r\n[Z]\r\nx=y\r\n", "K", "\\h\\e", "[T]\r\nP=1\r\nK=\\h\\e\r\n\r\n[Z]\r\nx=y\r\n"},
+        {"[T]\nPort=1", "Address", "host", "[T]\nPort=1\nAddress=host\n"},
+        {"[T]", "Port", "2", "[T]\nPort=2\n"},
+        {"", "Port", "9801", "[T]\nPort=9801\n"},
+        {"[Z]\r\nx=y", "Port", "9801", "[Z]\r\nx=y\r\n[T]\r\nPort=9801\r\n"},
+        {"[Z]\rx=y\r", "Port", "a=b;c", "[Z]\rx=y\r[T]\rPort=a=b;c\r"},
+        {"[T]\nA=hi\nPort=47999\r", "K", "x", "[T]\nA=hi\nPort=47999\rK=x\n"},
+        {"[T]\rPort=1", "K", "x", "[T]\rPort=1\rK=x\r"},
+        {"[T]\nPort=1\n", "Port", "", "[T]\nPort=\n"}};
     // clang-format on
     for (auto [before, key, value, after] : cases) {
         IniDocument doc(before);
-        doc.setValue("Tovlane Setting", key, value);
+        doc.setValue("T", key, value);
         EXPECT_EQ(doc.text(), after) << testing::PrintToString(before);
     }
 }
