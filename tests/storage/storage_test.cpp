@@ -220,20 +220,15 @@ TEST(TextCodec, TablesAgreeWithIconvEverywhere) {
     }
 }
 
-Result<std::string> readScript(const std::string& path) {
-    WRText reader;
-    reader.FileName = path;
-    return reader.RFile();
-}
-
 TEST(WRText, NamesThatAreNoRegularFileReadAsAbsent) {
     TempDir dir;
     std::filesystem::create_directory(dir.file("folder"));
     ::mkfifo(dir.file("fifo").c_str(), 0600);  // opening it would block forever
     writeFile(dir.file(".hidden"), "dot files are ordinary");
+    auto read = [&](const char* name) { return *WRText{dir.file(name), ""}.RFile(); };
     for (const char* name : {"folder", "fifo", "missing.txt", "*"})
-        EXPECT_EQ(*readScript(dir.file(name)), "") << name;
-    EXPECT_EQ(*readScript(dir.file(".hidden")), "dot files are ordinary");
+        EXPECT_EQ(read(name), "") << name;
+    EXPECT_EQ(read(".hidden"), "dot files are ordinary");
     // Opening never waits for a FIFO's writer; the type is checked once open.
     EXPECT_EQ(readRegularFile(dir.file("fifo")).error().code, ErrorCode::NotRegularFile);
 }

@@ -14,10 +14,8 @@ namespace tovlane::test {
 class TempDir {
   public:
     TempDir() {
-        char name[] = "/tmp/tovlane-test-XXXXXX";
-        if (::mkdtemp(name) == nullptr)
+        if (::mkdtemp(path_.data()) == nullptr)
             throw std::runtime_error("mkdtemp failed");
-        path_ = name;
     }
     ~TempDir() {
         std::error_code ignored;  // root removes even what a test made read-only
@@ -29,7 +27,7 @@ class TempDir {
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
   private:
-    std::string path_;
+    std::string path_ = "/tmp/tovlane-test-XXXXXX";
 };
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
