@@ -104,8 +104,7 @@ TEST(SstpReply, StatusLine) {
     }
 }
 
-// Splitting the bytes into reads is the fuzz target's business; these are
-// the verdicts.
+// The verdicts; how the bytes are split into reads is the fuzz target's business.
 TEST(SstpReply, CompleteAfterTheEmptyLineOrTheClose) {
     using enum SstpReply::State;
     SstpReply crlf;

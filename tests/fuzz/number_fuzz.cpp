@@ -1,6 +1,5 @@
-// The number parser against a plain reference: a regular expression for
-// the grammar and strtod for the value, compared by the floor that the
-// program takes.
+// The number parser against a plain reference: a regular expression for the
+// grammar, strtod for the value, compared by the floor the program takes.
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
