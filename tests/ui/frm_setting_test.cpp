@@ -58,7 +58,7 @@ TEST_F(SettingsWindow, LayoutFollowsTheTwipsTableAndTheTitleShowsTheVersion) {
     EXPECT_EQ(windowTitle(1, 2), "基本設定 Tovlane Version1.02");
 }
 
-TEST_F(SettingsWindow, TabGoesRoundInTheGivenOrder) {
+TEST_F(SettingsWindow, TabGoesRoundInTheGivenOrderAndAccessKeysJump) {
     showActive();
     std::vector<QWidget*> chain = {form->txtIPAddr, form->txtPort};
     for (int i = 0; i < kEntryCount; ++i)
@@ -69,10 +69,6 @@ TEST_F(SettingsWindow, TabGoesRoundInTheGivenOrder) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), chain[i]) << "step " << i;
     }
-}
-
-TEST_F(SettingsWindow, AccessKeysMoveTheFocus) {
-    showActive();
     for (auto [key, field] : {std::pair{Qt::Key_P, static_cast<QWidget*>(form->txtPort)},
                               {Qt::Key_S, form->cboProtocol},
                               {Qt::Key_A, form->txtIPAddr}}) {
