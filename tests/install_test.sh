@@ -55,8 +55,10 @@ expect_refusal() { # DISPLAY-SETTING MESSAGE
 }
 expect_refusal -uDISPLAY "グラフィカルなセッションが必要です（DISPLAY も WAYLAND_DISPLAY もありません）"
 expect_refusal DISPLAY=:87 "ディスプレイ :87 に接続できません"
-"$prefix/lib/tovlane/tovlane-settings" --help | grep -qF "$prefix/lib/tovlane/Tovlane.ini" ||
-    fail "tovlane-settings --help"
+for option in --help -h; do
+    "$prefix/lib/tovlane/tovlane-settings" "$option" | grep -qF "$prefix/lib/tovlane/Tovlane.ini" ||
+        fail "tovlane-settings $option"
+done
 
 mkdir "$prefix/server"
 STANDIN=$standin start_standin "$prefix/server" --count 1 --quiet --raw "$prefix/received"

@@ -33,7 +33,7 @@ bool inChild(const std::function<bool()>& body) {
 
 TEST(IniDocument, ReadsLikeProfileFunctions) {
     IniDocument doc(
-        "; comment Port=1\n[Other]\nPort=1\n[  tovlane SETTING ]\n  pORT  =  9801  \n"
+        "; comment Port=1\n [Other]\nPort=1\n[  tovlane SETTING ]\n  pORT  =  9801  \n"
         "Port=second\nEmpty=\nNul=abc\0def\n;Address=commented\n#Port=commented\n"
         "[Tovlane Setting]\nAddress=later section\n"s);
     EXPECT_EQ(doc.value("Tovlane Setting", "Port"), "9801");
@@ -59,7 +59,7 @@ TEST(IniDocument, EditsTouchOnlyTheirOwnLine) {
         {"[T]\nPort=1", "Address", "host", "[T]\nPort=1\nAddress=host\n"},
         {"[T]", "Port", "2", "[T]\nPort=2\n"},
         {"", "Port", "9801", "[T]\nPort=9801\n"},
-        {"[Z]\r\nx=y", "Port", "9801", "[Z]\r\nx=y\r\n[T]\r\nPort=9801\r\n"},
+        {"\r\n[Z]\r\nx=y", "Port", "9801", "\r\n[Z]\r\nx=y\r\n[T]\r\nPort=9801\r\n"},
         {"[Z]\rx=y\r", "Port", "a=b;c", "[Z]\rx=y\r[T]\rPort=a=b;c\r"},
         {"[T]\nA=hi\nPort=47999\r", "K", "x", "[T]\nA=hi\nPort=47999\rK=x\n"},
         {"[T]\rPort=1", "K", "x", "[T]\rPort=1\rK=x\r"},
