@@ -167,6 +167,7 @@ TEST_F(SettingsWindow, AllFilesMeansEveryFileNamesWithoutADotIncluded) {
     auto* files = dialog.findChild<QFileSystemModel*>();
     auto listed = [&](const char* name) { return QDir::match(files->nameFilters(), name); };
     EXPECT_EQ(dialog.selectedNameFilter(), "テキストファイル(*.txt)");
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("fileNameEdit")->text(), "*.txt");
     EXPECT_FALSE(listed("script"));
     auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");  // as a user picks the filter
     types->setCurrentIndex(1);
