@@ -88,14 +88,7 @@ bool captionFits(const QFontMetrics& metrics, const QString& caption, QSize spac
     return metrics.horizontalAdvance(shown) <= space.width() && metrics.height() <= space.height();
 }
 
-}  // namespace
-
-QString windowTitle(int major, int minor) {
-    return QString::fromUtf8("基本設定 Tovlane Version%1.%2")
-        .arg(major)
-        .arg(minor, 2, 10, QLatin1Char('0'));
-}
-
+// Sets up Qt's file dialog for a request; "*.*" lists every file.
 void prepareFileDialog(QFileDialog& dialog, const FilePickerRequest& request) {
     dialog.setWindowTitle(request.title);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -111,6 +104,14 @@ void prepareFileDialog(QFileDialog& dialog, const FilePickerRequest& request) {
         if (f.endsWith("(*.*)") && files != nullptr)
             files->setNameFilters({"*"});
     });
+}
+
+}  // namespace
+
+QString windowTitle(int major, int minor) {
+    return QString::fromUtf8("基本設定 Tovlane Version%1.%2")
+        .arg(major)
+        .arg(minor, 2, 10, QLatin1Char('0'));
 }
 
 FilePicker qtFilePicker() {

@@ -11,7 +11,6 @@
 #include "core/settings.h"
 
 class QComboBox;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -32,8 +31,6 @@ using FilePicker = std::function<std::optional<QString>(QWidget* parent, const F
 // Shows an error to the user.
 using ErrorReporter = std::function<void(QWidget* parent, const QString& text)>;
 
-// Sets up Qt's file dialog for a request; "*.*" lists every file.
-void prepareFileDialog(QFileDialog& dialog, const FilePickerRequest& request);
 FilePicker qtFilePicker();
 ErrorReporter messageBoxReporter();
 
