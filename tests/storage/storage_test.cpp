@@ -46,9 +46,8 @@ TEST(IniDocument, ReadsLikeProfileFunctions) {
     EXPECT_EQ(doc.value("other", "port"), "1");
 }
 
-// Each edit changes the one value, or adds one line (or one section) with the
-// file's own line ends. CR LF, LF and a lone CR each end a line. (The fuzz
-// target checks the invariants: other keys, other bytes, repeated edits.)
+// Each edit changes the one value or adds one line (or section) in the file's
+// own line ends; CR LF, LF and a lone CR each end a line. Invariants: fuzz-ini.
 TEST(IniDocument, EditsTouchOnlyTheirOwnLine) {
     const std::array<const char*, 4> cases[] = {
         // before, key, value, after
@@ -154,9 +153,8 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
         EXPECT_NE(ini.LastError, "");
     }
 
-    // As the user "nobody": a read-only directory, and a file that cannot be
-    // read (it would be replaced by a file holding only the one key); then a
-    // full disk.
+    // As "nobody": a read-only folder, and an unreadable file (a save would
+    // replace it by the one key); then a full disk.
     auto failsAsNobody = [&](const std::string& reason) {
         return inChild([&] {
             INIAccess ini = store();
@@ -193,17 +191,14 @@ TEST(TextCodec, Cp932CarriesWindowsJapaneseAndMarksTheRest) {
     EXPECT_EQ(decodeCp932("\x81\x20x"), "\xEF\xBF\xBD x");
 }
 
-std::string utf8Of(char32_t cp) {
-    char16_t unit = static_cast<char16_t>(cp);
-    return iconvConvert("UTF-8", "UTF-16LE", std::string(reinterpret_cast<char*>(&unit), 2));
-}
-
 // The compiled-in tables give exactly what glibc's converter gives.
 TEST(TextCodec, TablesAgreeWithIconvEverywhere) {
     for (char32_t cp = 0x80; cp <= 0xFFFF; ++cp) {
         if (cp >= 0xD800 && cp <= 0xDFFF)
             continue;
-        std::string text = utf8Of(cp);
+        const char16_t unit = static_cast<char16_t>(cp);
+        std::string text =
+            iconvConvert("UTF-8", "UTF-16LE", {reinterpret_cast<const char*>(&unit), 2});
         std::string expected = iconvConvert("CP932", "UTF-8", text);
         ASSERT_EQ(encodeCp932(text), expected.empty() ? "?" : expected)
             << std::hex << static_cast<unsigned>(cp);
