@@ -40,6 +40,22 @@ int endWith(const Status& outcome, Mode mode) {
     return end.status;
 }
 
+// The settings file's place and the keys it holds, from the key table.
+std::string settingsHelp() {
+    auto place = settingsPlace();
+    if (!place)
+        return "設定ファイル: " + place.error().reason + "\n";
+    std::string help = "設定ファイル: " + settingsStore(*place).FullPath() + "\n  " + place->why +
+                       "\n  セクション [" + kSettingsSection + "] のキー (空なら既定値):\n";
+    for (const SettingKey& key : kSettingKeys) {
+        help += "    " + std::string(key.name);
+        if (!key.fallback.empty())
+            help += " (" + std::string(key.fallback) + ")";
+        help += "\n";
+    }
+    return help;
+}
+
 void printHelp() {
     std::printf(
         "使い方: tovlane [-v] [N]\n"
@@ -51,9 +67,7 @@ void printHelp() {
         "  tovlane --help          この説明を表示します\n"
         "  tovlane --version       バージョンを表示します\n"
         "\n"
-        "設定ファイル: %s\n"
-        "  セクション [Tovlane Setting] のキー Address, Port, ProtocolID, AlarmFile0〜AlarmFile9\n"
-        "  Address と Port が空なら 127.0.0.1 のポート 9801 へ送信します。\n"
+        "%s"
         "  エントリはスクリプトファイルのパス、またはスクリプトそのものです。\n"
         "  相対パスは tovlane を実行したカレントディレクトリから探します。\n"
         "\n"
@@ -71,7 +85,7 @@ void printHelp() {
         "  10  設定画面を開けない\n"
         "  11  設定ファイルがあるのに読み込めない (ディレクトリ、FIFO、権限など)\n"
         "  12  メモリやファイル記述子が足りない\n",
-        settingsStore().FullPath().c_str());
+        settingsHelp().c_str());
 }
 
 // The script an entry stands for: the contents of the file it names, or the
@@ -86,35 +100,45 @@ Result<std::string> scriptFor(std::string entry, int index) {
     if (!script && script.error().code == ErrorCode::NotRegularFile)
         return entry;
     if (!script) {
-        return Error{ErrorCode::UnreadableScript, "スクリプトファイル " + quoted(entry) +
-                                                      " を読み込めません（" + alarmFileKey(index) +
-                                                      "）: " + script.error().reason};
+        return Error{ErrorCode::UnreadableScript,
+                     "スクリプトファイル " + quoted(entry) + " を読み込めません（" +
+                         std::string(kSettingKeys[entryKey(index)].name) +
+                         "）: " + script.error().reason};
     }
     return script;
 }
 
 Status runEntry(const std::string& commandLine, Mode mode) {
-    INIAccess store = settingsStore();
-    auto settings = loadSettings(store);
+    const bool explain = mode == Mode::Verbose;  // the checks below only serve the explanation
+    auto place = settingsPlace();
+    if (!place)
+        return place.error();
+    if (explain)
+        say(place->why);
+    // A bad number is reported after what is wrong with the settings, as it
+    // always was, but known first so that only its entry is decoded.
+    auto index = parseEntryIndex(commandLine, kEntryCount);
+    INIAccess store = settingsStore(*place);
+    auto settings = loadSettings(store, index ? *index : kEntryCount);
     if (!settings)
         return settings.error();
-    const bool explain = mode == Mode::Verbose;  // the checks below only serve the explanation
     if (explain) {
-        say(isExistingRegularFile(store.FullPath())
-                ? "設定ファイル " + store.FullPath() + " を読み込みました"
-                : "設定ファイル " + store.FullPath() + " はありません。既定値を使います");
+        say(store.ReadPath.empty()
+                ? "設定ファイル " + store.FullPath() + " はありません。既定値を使います"
+                : "設定ファイル " + store.ReadPath + " を読み込みました");
     }
-    auto index = parseEntryIndex(commandLine, kEntryCount);
     if (!index)
         return index.error();
+    const int key = entryKey(*index);
+    const std::string keyName(kSettingKeys[key].name);
     // Moved, not copied: a long literal script is held once.
-    std::string entry = std::move(settings->entries[*index]);
-    const std::string key = alarmFileKey(*index);
+    std::string entry = std::move(settings->values[key]);
     if (entry.empty())
-        return Error{ErrorCode::EmptyEntry, key + " は空なので、送るものがありません"};
+        return Error{ErrorCode::EmptyEntry, keyName + " は空なので、送るものがありません"};
     if (explain) {
-        say(isExistingRegularFile(entry) ? key + " はスクリプトファイル " + quoted(entry) + " です"
-                                         : key + " はスクリプトそのものです");
+        say(isExistingRegularFile(entry)
+                ? keyName + " はスクリプトファイル " + quoted(entry) + " です"
+                : keyName + " はスクリプトそのものです");
     }
     auto script = scriptFor(std::move(entry), *index);
     if (!script)
@@ -129,8 +153,8 @@ Status runEntry(const std::string& commandLine, Mode mode) {
         std::fputs(requestText(*requestLine, *script).c_str(), stdout);
         return {};
     }
-    return SendScript({settings->address, *port, std::string(*requestLine)}, std::move(*script),
-                      explain ? Trace(say) : Trace());
+    return SendScript({settings->values[kAddressKey], *port, std::string(*requestLine)},
+                      std::move(*script), explain ? Trace(say) : Trace());
 }
 
 // Only the system can make a run fail outside the error values: no memory
@@ -148,7 +172,10 @@ Status sendEntry(const std::string& commandLine, Mode mode) {
 // The window lives in its own program so that send mode never loads Qt; it
 // replaces this process, so the user still sees one command.
 int openSettings() {
-    std::string program = joinPath(executableDirectory(), kSettingsProgram);
+    auto directory = executableDirectory();
+    if (!directory)
+        return endWith(directory.error(), Mode::Send);
+    std::string program = joinPath(*directory, kSettingsProgram);
     const char* argv[] = {kSettingsProgram, nullptr};
     ::execv(program.c_str(), const_cast<char* const*>(argv));
     std::fprintf(stderr, "tovlane: 設定画面 %s を開けません: %s\n", quoted(program).c_str(),

@@ -1,11 +1,16 @@
 #include "core/settings.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 #include "core/command_line.h"
 #include "core/messages.h"
 #include "storage/blanks.h"
+#include "storage/text_codec.h"
 
 namespace tovlane {
 namespace {
@@ -21,73 +26,132 @@ std::optional<int> protocolIndexFrom(const std::string& text) {
     return static_cast<int>(floored);
 }
 
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
+std::string userConfigHome() {
+    const char* configured = std::getenv("XDG_CONFIG_HOME");
+    if (configured != nullptr && configured[0] == '/')
+        return configured;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        const passwd* user = ::getpwuid(::geteuid());
+        home = user != nullptr ? user->pw_dir : "/";
+    }
+    return joinPath(home, ".config");
+}
+
+std::array<std::string_view, kKeyCount> keyNames() {
+    std::array<std::string_view, kKeyCount> names;
+    for (int k = 0; k < kKeyCount; ++k)
+        names[k] = kSettingKeys[k].name;
+    return names;
+}
+
 }  // namespace
 
-INIAccess settingsStore(std::string programDirectory) {
-    INIAccess store(std::move(programDirectory));
+Settings::Settings() {
+    for (int k = 0; k < kKeyCount; ++k)
+        values[k] = kSettingKeys[k].fallback;
+}
+
+SettingsPlace settingsPlaceFor(const std::string& programDirectory) {
+    if (isWritableDirectory(programDirectory)) {
+        return {programDirectory, "",
+                "プログラムのフォルダー " + programDirectory +
+                    " に書き込めるので、そこにある設定ファイルを使います"};
+    }
+    return {joinPath(userConfigHome(), "tovlane"), programDirectory,
+            "プログラムのフォルダー " + programDirectory +
+                " には書き込めないので、ユーザーごとの設定ファイルを使います（まだないあいだは " +
+                joinPath(programDirectory, kSettingsFileName) + " を既定値として読みます）"};
+}
+
+Result<SettingsPlace> settingsPlace() {
+    auto programDirectory = executableDirectory();
+    if (!programDirectory)
+        return programDirectory.error();
+    return settingsPlaceFor(*programDirectory);
+}
+
+INIAccess settingsStore(const SettingsPlace& place) {
+    INIAccess store(place.directory, place.machineDirectory);
     store.FileName = kSettingsFileName;
     return store;
 }
 
-std::string alarmFileKey(int index) {
-    return "AlarmFile" + std::to_string(index);
-}
-
-Result<Settings> loadSettings(INIAccess& store) {
+Result<Settings> loadSettings(INIAccess& store, int onlyEntry) {
+    IniDocument file = store.ReadINIFile();
+    if (!store.LastError.empty())
+        return Error{ErrorCode::SettingsUnreadable, store.LastError};
+    const auto names = keyNames();
+    const auto ranges = file.locate(kSettingsSection, names);
+    auto stored = [&](int key) {
+        const auto& range = ranges[key];
+        return range && range->end > range->begin;
+    };
+    const int taken = onlyEntry >= 0 ? entryKey(onlyEntry) : -1;
     Settings settings;
-    std::string address = store.GetINIData(kSettingsSection, "Address");
-    // Only a missing file means "no settings yet"; any other failure shows
-    // on the first read and would show on every one.
-    if (!store.LastError.empty()) {
-        return Error{ErrorCode::SettingsUnreadable,
-                     store.FullPath() + " を読み込めません: " + store.LastError};
-    }
-    if (!address.empty())
-        settings.address = address;
-    if (auto port = store.GetINIData(kSettingsSection, "Port"); !port.empty())
-        settings.port = port;
-    if (auto protocol = store.GetINIData(kSettingsSection, "ProtocolID"); !protocol.empty()) {
-        auto index = protocolIndexFrom(protocol);
-        if (!index) {
-            return Error{ErrorCode::BadProtocolId,
-                         store.FullPath() + " の ProtocolID " + quoted(protocol) +
-                             " は使用できません（0 または -1 を指定してください）"};
+    for (int k = 0; k < kKeyCount; ++k) {
+        bool wanted = kSettingKeys[k].kind != KeyKind::Entry || onlyEntry < 0;
+        if (wanted && stored(k)) {
+            settings.values[k] = decodeFileText(
+                file.text().substr(ranges[k]->begin, ranges[k]->end - ranges[k]->begin));
         }
-        settings.protocolIndex = *index;
     }
-    for (int i = 0; i < kEntryCount; ++i)
-        settings.entries[i] = store.GetINIData(kSettingsSection, alarmFileKey(i));
+    if (auto index = protocolIndex(settings, store); !index)
+        return index.error();
+    if (taken >= kFirstEntryKey && taken < kKeyCount && stored(taken)) {
+        // Cut out of the file's own text, so a long literal script is held once.
+        std::string text = file.release();
+        text.erase(ranges[taken]->end);
+        text.erase(0, ranges[taken]->begin);
+        settings.values[taken] = decodeFileText(std::move(text));
+    }
     return settings;
 }
 
-Status saveSettings(INIAccess& store, const Settings& settings) {
-    INIAccess::Values values = {{"Address", settings.address},
-                                {"Port", settings.port},
-                                {"ProtocolID", std::to_string(settings.protocolIndex)}};
-    for (int i = 0; i < kEntryCount; ++i)
-        values.emplace_back(alarmFileKey(i), settings.entries[i]);
+Status saveSettings(INIAccess& store, const Settings& shown, const Settings& edited) {
+    INIAccess::Values values;
+    for (int k = 0; k < kKeyCount; ++k) {
+        values.push_back({std::string(kSettingKeys[k].name), edited.values[k],
+                          edited.values[k] == shown.values[k]});
+    }
     if (!store.SetINIValues(kSettingsSection, values))
         return Error{ErrorCode::FileUnwritable, store.LastError};
     return {};
 }
 
+Result<int> protocolIndex(const Settings& settings, const INIAccess& store) {
+    const std::string& text = settings.values[kProtocolKey];
+    auto index = protocolIndexFrom(text);
+    if (!index) {
+        return Error{ErrorCode::BadProtocolId,
+                     store.ReadPath + " の ProtocolID " + quoted(text) +
+                         " は使用できません（0 または -1 を指定してください）"};
+    }
+    return *index;
+}
+
 Result<std::string_view> selectedRequestLine(const Settings& settings, const INIAccess& store) {
-    if (settings.protocolIndex < 0) {
+    auto index = protocolIndex(settings, store);
+    if (!index)
+        return index.error();
+    if (*index < 0) {
         return Error{
             ErrorCode::BadProtocolId,
-            store.FullPath() +
+            store.ReadPath +
                 " の ProtocolID \"-1\" ではリクエスト行が選ばれていないため送信できません"};
     }
-    return kRequestLines[settings.protocolIndex];
+    return kRequestLines[*index];
 }
 
 Result<unsigned short> portNumber(const Settings& settings, const INIAccess& store) {
-    std::string_view text = trimBlanks(settings.port);
+    const std::string& stored = settings.values[kPortKey];
+    std::string_view text = trimBlanks(stored);
     unsigned value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 ||
         value > 65535) {
-        return Error{ErrorCode::BadPort, store.FullPath() + " の Port " + quoted(settings.port) +
+        return Error{ErrorCode::BadPort, store.ReadPath + " の Port " + quoted(stored) +
                                              " は 1〜65535 の整数ではありません"};
     }
     return static_cast<unsigned short>(value);

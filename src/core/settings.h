@@ -1,10 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
 
-#include "storage/file_io.h"
 #include "storage/ini_access.h"
 #include "storage/result.h"
 
@@ -12,31 +12,91 @@ namespace tovlane {
 
 inline constexpr const char* kSettingsFileName = "Tovlane.ini";
 inline constexpr const char* kSettingsSection = "Tovlane Setting";
-inline constexpr int kEntryCount = 10;
 // The request lines the settings offer; "ProtocolID" is an index into it.
 inline constexpr std::array<std::string_view, 1> kRequestLines = {"SEND SSTP/1.1"};
 
-// The settings as both modes use them; the defaults stand for missing or
-// empty values.
-struct Settings {
-    std::string address = "127.0.0.1";
-    std::string port = "9801";
-    int protocolIndex = 0;  // -1 when no request line is selected
-    std::array<std::string, kEntryCount> entries;
+// How a key's value is checked where it is used.
+enum class KeyKind { Host, Port, ProtocolId, Entry };
+
+struct SettingKey {
+    std::string_view name;
+    std::string_view fallback;  // what a missing or empty value stands for
+    KeyKind kind;
 };
 
-// The store for Tovlane.ini in the program's directory.
-INIAccess settingsStore(std::string programDirectory = executableDirectory());
+// Every key of the settings file, in the order the window writes them. Loading,
+// saving, the window's fields and --help all follow this table.
+inline constexpr auto kSettingKeys = std::to_array<SettingKey>({
+    {"Address", "127.0.0.1", KeyKind::Host},
+    {"Port", "9801", KeyKind::Port},
+    {"ProtocolID", "0", KeyKind::ProtocolId},
+    {"AlarmFile0", "", KeyKind::Entry},
+    {"AlarmFile1", "", KeyKind::Entry},
+    {"AlarmFile2", "", KeyKind::Entry},
+    {"AlarmFile3", "", KeyKind::Entry},
+    {"AlarmFile4", "", KeyKind::Entry},
+    {"AlarmFile5", "", KeyKind::Entry},
+    {"AlarmFile6", "", KeyKind::Entry},
+    {"AlarmFile7", "", KeyKind::Entry},
+    {"AlarmFile8", "", KeyKind::Entry},
+    {"AlarmFile9", "", KeyKind::Entry},
+});
+inline constexpr int kKeyCount = static_cast<int>(kSettingKeys.size());
 
-std::string alarmFileKey(int index);
+constexpr int keyOfKind(KeyKind kind) {
+    return static_cast<int>(
+        std::find_if(kSettingKeys.begin(), kSettingKeys.end(),
+                     [kind](const SettingKey& key) { return key.kind == kind; }) -
+        kSettingKeys.begin());
+}
+inline constexpr int kAddressKey = keyOfKind(KeyKind::Host);
+inline constexpr int kPortKey = keyOfKind(KeyKind::Port);
+inline constexpr int kProtocolKey = keyOfKind(KeyKind::ProtocolId);
+// The entries are the table's last rows, 0 to 9 in order.
+inline constexpr int kFirstEntryKey = keyOfKind(KeyKind::Entry);
+inline constexpr int kEntryCount = kKeyCount - kFirstEntryKey;
+constexpr int entryKey(int index) {
+    return kFirstEntryKey + index;
+}
 
+// The settings as both modes use them: each key's text, its fallback where
+// the file has none or an empty one.
+struct Settings {
+    Settings();
+    std::array<std::string, kKeyCount> values;
+};
+
+// Where Tovlane.ini is, and why there.
+struct SettingsPlace {
+    std::string directory = {};         // where it is read and saved
+    std::string machineDirectory = {};  // read instead while the user's own file is missing
+    std::string why = {};               // one line for --help and -v
+};
+
+// Beside the program when this user can write its folder (a per-user install,
+// an unpacked archive, a build tree); otherwise the user's own
+// $XDG_CONFIG_HOME/tovlane (~/.config/tovlane), which reads the file beside
+// the program as the machine's defaults until the first save creates it.
+SettingsPlace settingsPlaceFor(const std::string& programDirectory);
+// The same for the running program.
+Result<SettingsPlace> settingsPlace();
+
+INIAccess settingsStore(const SettingsPlace& place);
+
+// One read of the file: every key from the same moment. Entries are decoded
+// only where asked for: all of them (-1), or the one a send needs.
 // SettingsUnreadable when the file exists but cannot be read as a file;
 // BadProtocolId when a stored "ProtocolID" names neither a request line nor -1.
-Result<Settings> loadSettings(INIAccess& store);
+Result<Settings> loadSettings(INIAccess& store, int onlyEntry = -1);
 
-// Writes all thirteen keys in order as one replacement of the file, so a
+// Writes what the user changed (where edited differs from shown) and keeps
+// for every other key what the file holds at the moment of saving, byte for
+// byte, adding only the keys it lacks; one replacement of the file, so a
 // failure (FileUnwritable with its reason) leaves the old file whole.
-Status saveSettings(INIAccess& store, const Settings& settings);
+Status saveSettings(INIAccess& store, const Settings& shown, const Settings& edited);
+
+// The stored index of the request line: -1 (none) or an index of kRequestLines.
+Result<int> protocolIndex(const Settings& settings, const INIAccess& store);
 
 // The selected request line; BadProtocolId when none is selected (-1).
 Result<std::string_view> selectedRequestLine(const Settings& settings, const INIAccess& store);

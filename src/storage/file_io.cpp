@@ -1,6 +1,8 @@
 #include "storage/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,12 +24,12 @@ namespace {
 class FileDescriptor {
   public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     ~FileDescriptor() {
         if (fd_ >= 0)
             ::close(fd_);
     }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&&) = delete;
     int get() const { return fd_; }
     // Closing reports errors (a full disk may surface only here).
     int close() { return ::close(std::exchange(fd_, -1)); }
@@ -32,6 +37,12 @@ class FileDescriptor {
   private:
     int fd_;
 };
+
+// A file may grow a little while it is read (a log someone appends to), but
+// never without end.
+constexpr std::size_t kGrowthAllowance = 1 << 20;
+constexpr std::string_view kTemporaryPrefix = ".tovlane-";
+constexpr int kMaxLinks = 40;
 
 Error systemError(int error, ErrorCode code) {
     if (error == ENOENT && code == ErrorCode::FileUnreadable)
@@ -41,6 +52,15 @@ Error systemError(int error, ErrorCode code) {
 
 Error unwritable(int error) {
     return systemError(error, ErrorCode::FileUnwritable);
+}
+
+// The file is replaced, not rewritten, so it is the folder that must be
+// writable: say so, whatever the file's own permissions.
+Error unwritableIn(int error, const std::string& directory) {
+    if (error != EACCES && error != EPERM && error != EROFS)
+        return unwritable(error);
+    return {ErrorCode::FileUnwritable,
+            "フォルダー " + directory + " に書き込めません（" + std::strerror(error) + "）"};
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -60,26 +80,111 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string baseName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::deque<std::string> components(std::string_view path) {
+    std::deque<std::string> parts;
+    for (std::size_t at = 0; at <= path.size();) {
+        std::size_t slash = std::min(path.find('/', at), path.size());
+        if (slash > at)
+            parts.emplace_back(path.substr(at, slash - at));
+        at = slash + 1;
+    }
+    return parts;
+}
+
+// The path with every symbolic link on it resolved, directories included.
 // Writing through a link keeps the user's link (e.g. into a dotfiles folder),
 // but a link someone else planted, say in a shared sticky directory, must
 // not send our write elsewhere.
-Result<std::string> followOwnLinks(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
+Result<std::string> followOwnLinks(const std::string& path) {
+    std::string done = path.starts_with('/') ? "/" : ".";
+    std::deque<std::string> todo = components(path);
+    for (int links = 0; !todo.empty();) {
+        std::string name = std::move(todo.front());
+        todo.pop_front();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            done = directoryOf(done);
+            continue;
+        }
+        std::string next = joinPath(done, name);
         struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return path;
+        if (::lstat(next.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            done = std::move(next);  // a missing name fails later, where it is opened
+            continue;
+        }
         if (info.st_uid != ::geteuid() && info.st_uid != 0) {
             return Error{ErrorCode::FileUnwritable,
-                         path + " はほかのユーザーのシンボリックリンクなので、たどりません"};
+                         next + " はほかのユーザーのシンボリックリンクなので、たどりません"};
         }
         std::vector<char> target(PATH_MAX);
-        ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        ssize_t length = ::readlink(next.c_str(), target.data(), target.size());
         if (length < 0)
             return unwritable(errno);
-        std::string next(target.data(), static_cast<std::size_t>(length));
-        path = next.starts_with('/') ? next : joinPath(directoryOf(path), next);
+        if (++links > kMaxLinks)
+            return unwritable(ELOOP);
+        std::string_view link(target.data(), static_cast<std::size_t>(length));
+        auto parts = components(link);
+        todo.insert(todo.begin(), parts.begin(), parts.end());
+        if (link.starts_with('/'))
+            done = "/";
     }
-    return unwritable(ELOOP);
+    return done;
+}
+
+// Waits for the lock file beside the target: created for this user alone, so
+// that nobody else can open it, let alone hold its lock.
+Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait) {
+    const std::string directory = directoryOf(target);
+    const std::string path = joinPath(directory, "." + baseName(target) + ".lock");
+    FileDescriptor lock(::open(
+        path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    struct stat info {};
+    // A lock file that exists but cannot be opened is someone else's.
+    if (int error = errno; lock.get() < 0 && (error != EACCES || ::lstat(path.c_str(), &info) != 0))
+        return unwritableIn(error, directory);
+    if (lock.get() < 0 || ::fstat(lock.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid()) {
+        return Error{ErrorCode::FileUnwritable,
+                     "ロックファイル " + path + " はほかのユーザーのものなので使えません"};
+    }
+    if ((info.st_mode & 077) != 0)
+        ::fchmod(lock.get(), 0600);
+    const auto deadline = std::chrono::steady_clock::now() + wait.limit;
+    while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return unwritable(errno);
+        if (std::chrono::steady_clock::now() >= deadline ||
+            (wait.cancelled != nullptr && wait.cancelled->load())) {
+            return Error{ErrorCode::FileUnwritable,
+                         "ほかのプログラムが " + target +
+                             " を保存中です。しばらくしてからもう一度保存してください"};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return lock;
+}
+
+// Removes what writers of this file that died between their write and their
+// rename left behind; the caller holds the lock, so none is still at work.
+void sweepLeftovers(const std::string& target) {
+    const std::string prefix = std::string(kTemporaryPrefix) + baseName(target) + "-";
+    DIR* folder = ::opendir(directoryOf(target).c_str());
+    if (folder == nullptr)
+        return;
+    while (const dirent* entry = ::readdir(folder)) {
+        struct stat info {};
+        if (std::string_view(entry->d_name).starts_with(prefix) &&
+            ::fstatat(::dirfd(folder), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) {
+            ::unlinkat(::dirfd(folder), entry->d_name, 0);
+        }
+    }
+    ::closedir(folder);
 }
 
 mode_t modeForNewFile(const std::string& path) {
@@ -91,13 +196,17 @@ mode_t modeForNewFile(const std::string& path) {
     return 0666 & ~mask;
 }
 
-// An unnamed file in the directory when the file system offers one (nothing
-// is left behind if we die), otherwise a named one; name is set to the name
-// the file must be linked or renamed from.
-int openTemporary(const std::string& directory, std::string& name, bool& unnamed) {
-    int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+// An unnamed file in the directory where the file system offers one and
+// /proc can link it in (nothing is left behind if we die), otherwise a named
+// one; name is set to the name the file must be linked or renamed from.
+int openTemporary(const std::string& target, std::string& name, bool& unnamed) {
+    const std::string directory = directoryOf(target);
+    std::string templ =
+        joinPath(directory, std::string(kTemporaryPrefix) + baseName(target) + "-XXXXXX");
+    int fd = ::access("/proc/self/fd", X_OK) == 0
+                 ? ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                 : -1;
     unnamed = fd >= 0;
-    std::string templ = joinPath(directory, ".tovlane-XXXXXX");
     if (unnamed) {
         name = templ.replace(templ.size() - 6, 6, std::to_string(::getpid()));
         return fd;
@@ -107,18 +216,11 @@ int openTemporary(const std::string& directory, std::string& name, bool& unnamed
 }
 
 Status writeReplacement(const std::string& target, std::string_view bytes) {
-    const std::string directory = directoryOf(target);
     std::string tempPath;
     bool unnamed = false;
-    FileDescriptor temp(openTemporary(directory, tempPath, unnamed));
-    // The file is replaced, not rewritten, so it is the folder that must be
-    // writable: say so, whatever the file's own permissions.
-    if (temp.get() < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
-        return Error{ErrorCode::FileUnwritable, "フォルダー " + directory + " に書き込めません（" +
-                                                    std::strerror(errno) + "）"};
-    }
+    FileDescriptor temp(openTemporary(target, tempPath, unnamed));
     if (temp.get() < 0)
-        return unwritable(errno);
+        return unwritableIn(errno, directoryOf(target));
     bool named = !unnamed;
     auto fail = [&](int error) -> Status {
         if (named)
@@ -131,17 +233,48 @@ Status writeReplacement(const std::string& target, std::string_view bytes) {
     }
     if (unnamed) {
         std::string self = "/proc/self/fd/" + std::to_string(temp.get());
-        ::unlink(tempPath.c_str());  // a leftover of a writer that died in between
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempPath.c_str(), AT_SYMLINK_FOLLOW) != 0)
             return fail(errno);
         named = true;
     }
     if (temp.close() != 0 || ::rename(tempPath.c_str(), target.c_str()) != 0)
         return fail(errno);
-    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor dir(::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());
     return {};
+}
+
+std::size_t physicalMemory() {
+    return static_cast<std::size_t>(::sysconf(_SC_PHYS_PAGES)) *
+           static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Reads straight into the result, so a big file is held once; the size grows
+// only when a read past the expected end still finds bytes.
+Result<std::string> readAll(int fd, std::size_t expected) {
+    std::string bytes(expected, '\0');
+    const std::size_t limit = expected + kGrowthAllowance;
+    std::size_t filled = 0;
+    for (;;) {
+        char probe[4096];
+        bool full = filled == bytes.size();
+        ssize_t count = full ? ::read(fd, probe, sizeof probe)
+                             : ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (count == 0)
+            break;
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return systemError(errno, ErrorCode::FileUnreadable);
+        if (full && filled + static_cast<std::size_t>(count) > limit)
+            return Error{ErrorCode::FileUnreadable, "読み込むあいだも大きくなり続けています"};
+        if (full)
+            bytes.append(probe, static_cast<std::size_t>(count));
+        filled += static_cast<std::size_t>(count);
+    }
+    bytes.resize(filled);
+    return bytes;
 }
 
 }  // namespace
@@ -153,37 +286,28 @@ Result<std::string> readRegularFile(const std::string& path) {
         return systemError(errno, ErrorCode::FileUnreadable);
     if (!S_ISREG(info.st_mode))
         return Error{ErrorCode::NotRegularFile, "通常のファイルではありません"};
-    // Read straight into the result, so a big file is held once; the size
-    // grows only when a read past the expected end still finds bytes.
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t filled = 0;
-    for (;;) {
-        char probe[4096];
-        bool full = filled == bytes.size();
-        ssize_t count = full ? ::read(file.get(), probe, sizeof probe)
-                             : ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
-        if (count == 0)
-            break;
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return systemError(errno, ErrorCode::FileUnreadable);
-        if (full)
-            bytes.append(probe, static_cast<std::size_t>(count));
-        filled += static_cast<std::size_t>(count);
+    const auto size = static_cast<std::size_t>(info.st_size);
+    const Error tooLarge{ErrorCode::SystemFailure,
+                         "大きすぎて読み込めません（" + std::to_string(size) + " バイト）"};
+    if (size > physicalMemory())
+        return tooLarge;
+    try {
+        return readAll(file.get(), size);
+    } catch (const std::bad_alloc&) {
+        return tooLarge;
+    } catch (const std::length_error&) {
+        return tooLarge;
     }
-    bytes.resize(filled);
-    return bytes;
 }
 
-Status editFile(const std::string& path, const FileEdit& edit) {
+Status editFile(const std::string& path, const FileEdit& edit, const LockWait& wait) {
     auto target = followOwnLinks(path);
     if (!target)
         return target.error();
-    FileDescriptor directory(
-        ::open(directoryOf(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() < 0 || ::flock(directory.get(), LOCK_EX) != 0)
-        return unwritable(errno);
+    auto lock = takeLock(*target, wait);
+    if (!lock)
+        return lock.error();
+    sweepLeftovers(*target);
     auto current = readRegularFile(*target);
     // Only a missing file may start empty: any other failure would replace
     // the user's file with what the edit makes of nothing.
@@ -200,12 +324,33 @@ bool isExistingRegularFile(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::string executableDirectory() {
+bool isWritableDirectory(const std::string& path) {
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+Status makeDirectories(const std::string& path, unsigned mode) {
+    std::string made = path.starts_with('/') ? "/" : ".";
+    for (const std::string& name : components(path)) {
+        made = joinPath(made, name);
+        if (::mkdir(made.c_str(), mode) != 0 && errno != EEXIST)
+            return unwritableIn(errno, directoryOf(made));
+    }
+    return {};
+}
+
+Result<std::string> executableDirectory() {
     char buffer[PATH_MAX];
     ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0)
-        return ".";
-    return directoryOf(std::string(buffer, static_cast<std::size_t>(length)));
+    if (length > 0)
+        return directoryOf(std::string(buffer, static_cast<std::size_t>(length)));
+    // Without /proc: the name the kernel started the program by, resolved
+    // before anything changes the current directory.
+    const auto* started = reinterpret_cast<const char*>(::getauxval(AT_EXECFN));
+    if (started != nullptr && ::realpath(started, buffer) != nullptr)
+        return directoryOf(buffer);
+    return Error{ErrorCode::SettingsUnreadable,
+                 std::string("プログラムのフォルダーがわかりません（/proc も起動名 ") +
+                     (started ? started : "") + " も使えません）"};
 }
 
 std::string joinPath(std::string_view directory, std::string_view name) {

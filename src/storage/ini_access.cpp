@@ -1,22 +1,29 @@
 #include "storage/ini_access.h"
 
-#include "storage/file_io.h"
-#include "storage/ini_document.h"
 #include "storage/text_codec.h"
 
 namespace tovlane {
+namespace {
 
-INIAccess::INIAccess() : programDirectory_(executableDirectory()) {}
+bool allStorable(const std::string& section, const INIAccess::Values& values) {
+    for (const auto& value : values) {
+        if (!IniDocument::canHold(section, value.key, value.data))
+            return false;
+    }
+    return true;
+}
 
-INIAccess::INIAccess(std::string programDirectory)
-    : programDirectory_(std::move(programDirectory)) {}
+}  // namespace
+
+INIAccess::INIAccess(std::string directory, std::string fallbackDirectory)
+    : directory_(std::move(directory)), fallbackDirectory_(std::move(fallbackDirectory)) {}
 
 std::string INIAccess::GetINIData(const std::string& strSection, const std::string& strKey) {
     if (!applySectionRule(strSection))
         return {};
     if (!BuildFilePath())
         return {};
-    return ReadProfile(strFullPath, Section, strKey);
+    return ReadProfile(Section, strKey);
 }
 
 bool INIAccess::SetINIData(const std::string& strSection, const std::string& strKey,
@@ -32,8 +39,28 @@ bool INIAccess::SetINIValues(const std::string& strSection, const Values& values
     return WriteProfile(strFullPath, Section, values);
 }
 
+IniDocument INIAccess::ReadINIFile() {
+    LastError.clear();
+    ReadPath.clear();
+    for (const std::string* directory : {&directory_, &fallbackDirectory_}) {
+        if (directory->empty())
+            continue;
+        std::string path = joinPath(*directory, FileName);
+        auto file = readRegularFile(path);
+        if (!file && file.error().code == ErrorCode::FileMissing)
+            continue;
+        if (!file) {
+            LastError = path + " を読み込めません: " + file.error().reason;
+            return IniDocument();
+        }
+        ReadPath = std::move(path);
+        return IniDocument(std::move(*file));
+    }
+    return IniDocument();
+}
+
 std::string INIAccess::FullPath() const {
-    return joinPath(programDirectory_, FileName);
+    return joinPath(directory_, FileName);
 }
 
 bool INIAccess::applySectionRule(const std::string& strSection) {
@@ -49,31 +76,31 @@ bool INIAccess::BuildFilePath() {
 
 bool INIAccess::WriteProfile(const std::string& path, const std::string& section,
                              const Values& values) {
-    bool storable = true;
-    for (const auto& [key, value] : values)
-        storable = storable && IniDocument::canHold(section, key, value);
-    if (!storable) {
+    if (!allStorable(section, values)) {
         LastError = "改行や区切り文字を含む名前・値は保存できません";
         return false;
     }
-    Status written = editFile(path, [&](std::string current) -> Result<std::string> {
-        IniDocument document(std::move(current));
-        for (const auto& [key, value] : values)
-            document.setValue(section, key, value);
-        return document.release();
-    });
+    // The user's own settings folder appears with the first save.
+    Status written = makeDirectories(directory_, 0700);
+    if (written) {
+        written = editFile(
+            path,
+            [&](std::string current) -> Result<std::string> {
+                IniDocument document(std::move(current));
+                for (const auto& value : values) {
+                    if (!value.onlyIfMissing || !document.value(section, value.key))
+                        document.setValue(section, value.key, value.data);
+                }
+                return document.release();
+            },
+            Wait);
+    }
     LastError = written ? std::string() : written.error().reason;
     return written.ok();
 }
 
-std::string INIAccess::ReadProfile(const std::string& path, const std::string& section,
-                                   const std::string& key) {
-    auto file = readRegularFile(path);
-    bool missing = !file && file.error().code == ErrorCode::FileMissing;
-    LastError = (file || missing) ? std::string() : file.error().reason;
-    if (!file)
-        return {};
-    auto value = IniDocument(std::move(*file)).value(section, key);
+std::string INIAccess::ReadProfile(const std::string& section, const std::string& key) {
+    auto value = ReadINIFile().value(section, key);
     return value ? decodeFileText(std::move(*value)) : std::string();
 }
 

@@ -49,6 +49,11 @@ bool IniDocument::canHold(std::string_view section, std::string_view key, std::s
     return isStorableName(section, ']') && isStorableName(key, '=') && !holdsLineBreakOrNul(value);
 }
 
+std::size_t IniDocument::bodyBegin() const {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    return std::string_view(text_).starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+}
+
 std::optional<IniDocument::Line> IniDocument::nextLine(std::size_t from) const {
     if (from >= text_.size())
         return std::nullopt;
@@ -59,16 +64,18 @@ std::optional<IniDocument::Line> IniDocument::nextLine(std::size_t from) const {
     return Line{from, brk, end};
 }
 
-std::optional<IniDocument::SectionPlace> IniDocument::find(std::string_view section,
-                                                           std::string_view key) const {
+std::optional<IniDocument::SectionPlace> IniDocument::find(
+    std::string_view section, std::span<const std::string_view> keys) const {
     std::optional<SectionPlace> place;
-    for (auto line = nextLine(0); line; line = nextLine(line->end)) {
+    std::size_t missing = keys.size();
+    for (auto line = nextLine(bodyBegin()); line && missing > 0; line = nextLine(line->end)) {
         auto text = std::string_view(text_).substr(line->begin, line->contentEnd - line->begin);
         if (auto name = sectionName(text)) {
             if (place)
                 break;  // the first matching section ends here
             if (sameName(*name, section)) {
-                place = SectionPlace{line->end, line->end == line->contentEnd, std::nullopt};
+                place = SectionPlace{line->end, line->end == line->contentEnd,
+                                     std::vector<std::optional<KeyPlace>>(keys.size())};
             }
             continue;
         }
@@ -81,8 +88,14 @@ std::optional<IniDocument::SectionPlace> IniDocument::find(std::string_view sect
         std::size_t equals = text.find('=');
         if (isComment(text) || equals == std::string_view::npos)
             continue;
-        if (!sameName(trimBlanks(text.substr(0, equals)), key))
+        std::string_view name = trimBlanks(text.substr(0, equals));
+        auto wanted = std::find_if(keys.begin(), keys.end(),
+                                   [&](std::string_view key) { return sameName(name, key); });
+        if (wanted == keys.end())
             continue;
+        auto& slot = place->keys[static_cast<std::size_t>(wanted - keys.begin())];
+        if (slot)
+            continue;  // a later duplicate
         std::size_t afterEquals = line->begin + equals + 1;
         std::size_t valueBegin = afterEquals;
         while (valueBegin < line->contentEnd && isBlank(text_[valueBegin]))
@@ -90,25 +103,38 @@ std::optional<IniDocument::SectionPlace> IniDocument::find(std::string_view sect
         std::size_t valueEnd = line->contentEnd;
         while (valueEnd > valueBegin && isBlank(text_[valueEnd - 1]))
             --valueEnd;
-        place->key = KeyPlace{afterEquals, valueBegin, valueEnd, line->contentEnd};
-        return place;
+        slot = KeyPlace{afterEquals, valueBegin, valueEnd, line->contentEnd};
+        --missing;
     }
     return place;
 }
 
+std::vector<std::optional<IniDocument::Range>> IniDocument::locate(
+    std::string_view section, std::span<const std::string_view> keys) const {
+    std::vector<std::optional<Range>> ranges(keys.size());
+    auto place = find(section, keys);
+    for (std::size_t i = 0; place && i < keys.size(); ++i) {
+        if (const auto& key = place->keys[i]) {
+            auto value =
+                std::string_view(text_).substr(key->valueBegin, key->valueEnd - key->valueBegin);
+            ranges[i] =
+                Range{key->valueBegin, key->valueBegin + value.substr(0, value.find('\0')).size()};
+        }
+    }
+    return ranges;
+}
+
 std::optional<std::string> IniDocument::value(std::string_view section,
                                               std::string_view key) const {
-    auto place = find(section, key);
-    if (!place || !place->key)
+    auto range = locate(section, {&key, 1})[0];
+    if (!range)
         return std::nullopt;
-    auto value = std::string_view(text_).substr(place->key->valueBegin,
-                                                place->key->valueEnd - place->key->valueBegin);
-    return std::string(value.substr(0, value.find('\0')));
+    return text_.substr(range->begin, range->end - range->begin);
 }
 
 // New lines follow the file's own convention: its first line end.
 std::string IniDocument::lineEnd() const {
-    auto first = nextLine(0);
+    auto first = nextLine(bodyBegin());
     if (!first || first->contentEnd == first->end)
         return "\n";
     return text_.substr(first->contentEnd, first->end - first->contentEnd);
@@ -116,11 +142,11 @@ std::string IniDocument::lineEnd() const {
 
 void IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value) {
     const std::string eol = lineEnd();
-    auto place = find(section, key);
-    if (place && place->key) {
+    auto place = find(section, {&key, 1});
+    if (place && place->keys[0]) {
         // The blanks around the old value stay unless the new value brings its
         // own, so that writing the same value again changes nothing.
-        const KeyPlace& at = *place->key;
+        const KeyPlace& at = *place->keys[0];
         std::size_t begin =
             isBlank(value.empty() ? 'x' : value.front()) ? at.afterEquals : at.valueBegin;
         std::size_t end = isBlank(value.empty() ? 'x' : value.back()) ? at.contentEnd : at.valueEnd;
@@ -132,7 +158,7 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
         text_.insert(place->insertAt, (place->needsLineEnd ? eol : "") + keyLine);
         return;
     }
-    if (!text_.empty() && text_.back() != '\n' && text_.back() != '\r')
+    if (text_.size() > bodyBegin() && text_.back() != '\n' && text_.back() != '\r')
         text_ += eol;
     text_ += "[" + std::string(section) + "]" + eol + keyLine;
 }

@@ -1,24 +1,37 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tovlane {
 
 // An INI text edited the way profile functions do: names match without regard
 // to case, blanks around names and values are ignored when reading, the first
 // matching key of the first matching section wins, and a value ends at its
-// first NUL byte. CR LF, LF and a lone CR each end a line. A write touches
-// only the bytes of that one value (or appends one line, or one section), so
-// comments, other sections and line ends stay exactly as they were, and
-// writing the same value again changes nothing.
+// first NUL byte. CR LF, LF and a lone CR each end a line; a UTF-8 byte order
+// mark at the start is no part of the first line. A write touches only the
+// bytes of that one value (or appends one line, or one section), so comments,
+// other sections, line ends and the byte order mark stay exactly as they
+// were, and writing the same value again changes nothing.
 class IniDocument {
   public:
-    explicit IniDocument(std::string text) : text_(std::move(text)) {}
+    explicit IniDocument(std::string text = {}) : text_(std::move(text)) {}
 
-    // The value, blanks around it removed; nullopt when the section or the
-    // key is missing.
+    // Where a value stands in the text: blanks around it, and everything from
+    // its first NUL on, left out.
+    struct Range {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+    };
+    // The values of all the keys, found in one pass over the section; nullopt
+    // for a key (or a section) that is missing.
+    std::vector<std::optional<Range>> locate(std::string_view section,
+                                             std::span<const std::string_view> keys) const;
+
+    // One value; nullopt when the section or the key is missing.
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
 
     // Whether the value can be stored under these names and read back: no
@@ -47,11 +60,13 @@ class IniDocument {
     struct SectionPlace {
         std::size_t insertAt;  // where a new key line goes
         bool needsLineEnd;     // the section's last line has no line end
-        std::optional<KeyPlace> key;
+        std::vector<std::optional<KeyPlace>> keys;
     };
 
+    std::size_t bodyBegin() const;
     std::optional<Line> nextLine(std::size_t from) const;
-    std::optional<SectionPlace> find(std::string_view section, std::string_view key) const;
+    std::optional<SectionPlace> find(std::string_view section,
+                                     std::span<const std::string_view> keys) const;
     std::string lineEnd() const;
 
     std::string text_;

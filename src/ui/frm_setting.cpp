@@ -131,11 +131,10 @@ ErrorReporter messageBoxReporter() {
     };
 }
 
-frmSetting::frmSetting(std::string programDirectory, FilePicker picker, ErrorReporter reporter,
-                       QWidget* parent)
+frmSetting::frmSetting(INIAccess store, FilePicker picker, ErrorReporter reporter, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      programDirectory_(std::move(programDirectory)),
+      store_(std::move(store)),
       picker_(std::move(picker)),
       reporter_(std::move(reporter)) {
     setObjectName("frmSetting");
@@ -144,7 +143,14 @@ frmSetting::frmSetting(std::string programDirectory, FilePicker picker, ErrorRep
     createControls();
     chainTabOrder();
     fitFontToCaptions();
+    setFields(Settings());
     txtIPAddr->setFocus();
+}
+
+frmSetting::~frmSetting() {
+    cancelSave_ = true;
+    if (saver_.joinable())
+        saver_.join();
 }
 
 void frmSetting::createControls() {
@@ -243,36 +249,82 @@ void frmSetting::fitFontToCaptions() {
                       .arg(chosen.pixelSize()));
 }
 
+QLineEdit* frmSetting::textBoxFor(int key) const {
+    switch (kSettingKeys[key].kind) {
+        case KeyKind::Host:
+            return txtIPAddr;
+        case KeyKind::Port:
+            return txtPort;
+        case KeyKind::Entry:
+            return txtAlarmFile[key - kFirstEntryKey];
+        case KeyKind::ProtocolId:
+            break;
+    }
+    return nullptr;  // the request line is chosen from a list
+}
+
 void frmSetting::setFields(const Settings& settings) {
-    txtIPAddr->setText(QString::fromStdString(settings.address));
-    txtPort->setText(QString::fromStdString(settings.port));
-    cboProtocol->setCurrentIndex(settings.protocolIndex);
-    for (int i = 0; i < kEntryCount; ++i)
-        txtAlarmFile[i]->setText(QString::fromStdString(settings.entries[i]));
+    for (int k = 0; k < kKeyCount; ++k) {
+        if (QLineEdit* box = textBoxFor(k))
+            box->setText(QString::fromStdString(settings.values[k]));
+    }
+    auto index = protocolIndex(settings, store_);
+    cboProtocol->setCurrentIndex(index ? *index : 0);
+    shown_ = fields();
 }
 
 Settings frmSetting::fields() const {
     Settings fields;
-    fields.address = txtIPAddr->text().toStdString();
-    fields.port = txtPort->text().toStdString();
-    fields.protocolIndex = cboProtocol->currentIndex();
-    for (int i = 0; i < kEntryCount; ++i)
-        fields.entries[i] = txtAlarmFile[i]->text().toStdString();
+    for (int k = 0; k < kKeyCount; ++k) {
+        if (QLineEdit* box = textBoxFor(k))
+            fields.values[k] = box->text().toStdString();
+    }
+    fields.values[kProtocolKey] = std::to_string(cboProtocol->currentIndex());
     return fields;
 }
 
-// Saves all thirteen settings and closes; when a write fails, the window
-// stays open with the user's edits so nothing typed is lost.
+// Saves in the background; the window closes once the save is done, and
+// stays open with the user's edits when it fails, so nothing typed is lost.
 void frmSetting::cmdOK_Click() {
-    INIAccess store = settingsStore(programDirectory_);
-    Status saved = saveSettings(store, fields());
+    if (saver_.joinable())
+        return;  // already saving
+    cmdOK->setEnabled(false);
+    cancelSave_ = false;
+    INIAccess store = store_;
+    store.Wait.cancelled = &cancelSave_;
+    saver_ = std::thread([this, store, shown = shown_, edited = fields()]() mutable {
+        Status saved;
+        try {
+            saved = saveSettings(store, shown, edited);
+        } catch (const std::exception& error) {
+            saved = Error{ErrorCode::SystemFailure, error.what()};
+        }
+        QMetaObject::invokeMethod(
+            this, [this, saved] { finishSave(saved); }, Qt::QueuedConnection);
+    });
+}
+
+void frmSetting::finishSave(const Status& saved) {
+    if (!saver_.joinable())
+        return;  // given up by closing the window
+    saver_.join();
+    cmdOK->setEnabled(true);
     if (saved) {
         accept();
         return;
     }
     reporter_(this, QString::fromUtf8("設定ファイル %1 に保存できませんでした。\n%2")
-                        .arg(QString::fromStdString(store.FullPath()),
+                        .arg(QString::fromStdString(store_.FullPath()),
                              QString::fromStdString(saved.error().reason)));
+}
+
+void frmSetting::reject() {
+    if (saver_.joinable()) {
+        cancelSave_ = true;
+        saver_.join();
+        cmdOK->setEnabled(true);
+    }
+    QDialog::reject();
 }
 
 void frmSetting::cmdFileOpen_Click(int index) {

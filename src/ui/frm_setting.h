@@ -4,9 +4,10 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <optional>
-#include <string>
+#include <thread>
 
 #include "core/settings.h"
 
@@ -37,16 +38,20 @@ ErrorReporter messageBoxReporter();
 // "基本設定 Tovlane Version" + major + "." + minor with at least two digits.
 QString windowTitle(int major, int minor);
 
-// The settings window: the destination, the request line and the ten script
+// The settings window: the destination, the request line and the script
 // entries, saved with OK through INIAccess.
 class frmSetting : public QDialog {
   public:
-    // programDirectory is where Tovlane.ini lives (the executable's directory).
-    frmSetting(std::string programDirectory, FilePicker picker, ErrorReporter reporter,
+    // store is where OK saves.
+    frmSetting(INIAccess store, FilePicker picker, ErrorReporter reporter,
                QWidget* parent = nullptr);
+    ~frmSetting() override;
 
+    // Shows the settings; OK saves only the fields that then differ from them.
     void setFields(const Settings& settings);
     Settings fields() const;
+    // Closing while a save waits for another program gives the save up.
+    void reject() override;
 
     QGroupBox* fraSendTo;
     QLabel* Label1;
@@ -65,12 +70,19 @@ class frmSetting : public QDialog {
     void createControls();
     void chainTabOrder();
     void fitFontToCaptions();
+    QLineEdit* textBoxFor(int key) const;
     void cmdOK_Click();
+    void finishSave(const Status& saved);
     void cmdFileOpen_Click(int index);
 
-    std::string programDirectory_;
+    INIAccess store_;
     FilePicker picker_;
     ErrorReporter reporter_;
+    Settings shown_;
+    // A save runs beside the window, so that waiting for another program's
+    // save never freezes it.
+    std::thread saver_;
+    std::atomic<bool> cancelSave_ = false;
 };
 
 }  // namespace tovlane

@@ -14,7 +14,6 @@
 #include "core/exit_status.h"
 #include "core/settings.h"
 #include "core/version.h"
-#include "storage/file_io.h"
 #include "ui/frm_setting.h"
 
 namespace tovlane {
@@ -51,12 +50,14 @@ void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QStrin
 }  // namespace
 
 int runSettingsApp(int argc, char** argv) {
+    auto place = settingsPlace();
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::printf(
             "使い方: tovlane-settings\n"
             "  Tovlane の設定画面を開きます (tovlane を引数なしで実行しても開きます)。\n"
-            "  設定ファイル: %s\n",
-            settingsStore().FullPath().c_str());
+            "  設定ファイル: %s\n  %s\n",
+            place ? settingsStore(*place).FullPath().c_str() : "",
+            place ? place->why.c_str() : place.error().reason.c_str());
         return 0;
     }
     if (!hasGraphicalSession()) {
@@ -76,13 +77,17 @@ int runSettingsApp(int argc, char** argv) {
     }
 
     const QString title = windowTitle(kVersionMajor, kVersionMinor);
-    INIAccess store = settingsStore();
+    if (!place) {
+        QMessageBox::critical(nullptr, title, QString::fromStdString(place.error().reason));
+        return errorEnd(place.error().code).status;
+    }
+    INIAccess store = settingsStore(*place);
     auto settings = loadSettings(store);
     if (!settings) {
         QMessageBox::critical(nullptr, title, QString::fromStdString(settings.error().reason));
         return errorEnd(settings.error().code).status;
     }
-    frmSetting form(executableDirectory(), qtFilePicker(), messageBoxReporter());
+    frmSetting form(store, qtFilePicker(), messageBoxReporter());
     form.setWindowTitle(title);
     form.setFields(*settings);
     form.exec();

@@ -1,3 +1,7 @@
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -9,6 +13,8 @@
 
 namespace tovlane::test {
 namespace {
+
+using namespace std::string_literals;
 
 TEST(CommandLine, ArgumentsAreJoinedWithSingleSpaces) {
     const char* argv[] = {"tovlane", "3", "", "x y"};
@@ -39,7 +45,7 @@ TEST(CommandLine, EntryIndexIsTheFloorWithinTheEntries) {
 // must name the request line (0) or none (-1).
 TEST(Settings, StoredValuesOrTheirDefaults) {
     TempDir dir;
-    INIAccess store = settingsStore(dir.path());
+    INIAccess store = settingsStore({dir.path()});
     // A stored ProtocolID (nullptr: an empty file) and the index it gives, if any.
     const std::pair<const char*, std::optional<int>> cases[] = {
         {nullptr, 0},    {"", 0},       {"0", 0},  {"0.9", 0},   {" -1 ", -1}, {"-0.5", -1},
@@ -51,36 +57,92 @@ TEST(Settings, StoredValuesOrTheirDefaults) {
         auto settings = loadSettings(store);
         ASSERT_EQ(settings.ok(), index.has_value()) << id;
         if (index) {
-            EXPECT_EQ(settings->protocolIndex, *index) << id;
-            EXPECT_EQ(settings->address + " " + settings->port, "127.0.0.1 9801");
-            EXPECT_EQ(settings->entries, Settings{}.entries);
+            EXPECT_EQ(*protocolIndex(*settings, store), *index) << id;
+            EXPECT_EQ(settings->values[kAddressKey] + " " + settings->values[kPortKey],
+                      "127.0.0.1 9801");
+            EXPECT_EQ(settings->values[entryKey(9)], "");
         } else {  // the end-to-end rows show the message
             EXPECT_EQ(settings.error().code, ErrorCode::BadProtocolId);
         }
     }
 }
 
-// All thirteen values go in one replacement: one that cannot be stored
-// leaves the whole file as it was, the twelve before it included.
-TEST(Settings, SaveIsAllOrNothing) {
+// One read gives every key; a send decodes only its own entry.
+TEST(Settings, OneSnapshotAndOnlyTheChosenEntry) {
     TempDir dir;
-    INIAccess store = settingsStore(dir.path());
-    writeFile(dir.file("Tovlane.ini"), "[Tovlane Setting]\nPort=1\n");
-    Settings settings;
-    settings.entries[9] = std::string("a\0b", 3);
-    EXPECT_EQ(saveSettings(store, settings).error().code, ErrorCode::FileUnwritable);
-    EXPECT_EQ(readFile(dir.file("Tovlane.ini")), "[Tovlane Setting]\nPort=1\n");
+    INIAccess store = settingsStore({dir.path()});
+    writeFile(dir.file("Tovlane.ini"),
+              "\xEF\xBB\xBF[Tovlane Setting]\r\nAlarmFile1=  one  \r\nAlarmFile9=nine\r\n"
+              "Address=host\r\n");
+    auto all = loadSettings(store);
+    EXPECT_EQ(all->values[entryKey(1)] + all->values[entryKey(9)] + all->values[kAddressKey],
+              "oneninehost");
+    EXPECT_EQ(store.ReadPath, dir.file("Tovlane.ini"));
+    auto one = loadSettings(store, 9);
+    EXPECT_EQ(one->values[entryKey(1)] + one->values[entryKey(9)] + one->values[kAddressKey],
+              "ninehost");
+}
+
+// OK writes what was changed, and for every other key keeps what the file
+// holds by then, byte for byte; only missing keys get the window's value.
+TEST(Settings, SaveMergesWithTheFileAndIsAllOrNothing) {
+    TempDir dir;
+    INIAccess store = settingsStore({dir.path()});
+    const std::string before =
+        "[Tovlane Setting]\nPort=1\nAlarmFile3=\xE3\x81\x82 \xFF\nAlarmFile4=abc\0def\n"s;
+    writeFile(dir.file("Tovlane.ini"), before);
+    Settings shown, edited;
+    edited.values[entryKey(9)] = std::string("a\0b", 3);
+    EXPECT_EQ(saveSettings(store, shown, edited).error().code, ErrorCode::FileUnwritable);
+    EXPECT_EQ(readFile(dir.file("Tovlane.ini")), before);
+
+    shown.values[entryKey(3)] = "shown";
+    edited = shown;
+    edited.values[entryKey(5)] = "typed";
+    ASSERT_TRUE(saveSettings(store, shown, edited).ok());
+    EXPECT_EQ(readFile(dir.file("Tovlane.ini")),
+              before +
+                  "Address=127.0.0.1\nProtocolID=0\nAlarmFile0=\nAlarmFile1=\n"
+                  "AlarmFile2=\nAlarmFile5=typed\nAlarmFile6=\nAlarmFile7=\nAlarmFile8=\n"
+                  "AlarmFile9=\n");
+}
+
+// Beside the program where this user may write; otherwise in the user's own
+// folder, with the program's file as the machine's defaults.
+TEST(Settings, PlaceOfTheSettingsFile) {
+    TempDir dir;
+    EXPECT_EQ(settingsPlaceFor(dir.path()).directory, dir.path());
+    EXPECT_EQ(settingsPlaceFor(dir.path()).machineDirectory, "");
+    ::chmod(dir.path().c_str(), 0755);
+    const std::pair<const char*, std::string> homes[] = {{"/x/config", "/x/config/tovlane"},
+                                                         {"relative", "/h/.config/tovlane"},
+                                                         {"", "/h/.config/tovlane"}};
+    for (const auto& [xdg, directory] : homes) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            ::setenv("XDG_CONFIG_HOME", xdg, 1);
+            ::setenv("HOME", "/h", 1);
+            bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            SettingsPlace place = settingsPlaceFor(dir.path());
+            _exit(dropped && place.directory == directory && place.machineDirectory == dir.path()
+                      ? 0
+                      : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(status, 0) << xdg;
+    }
 }
 
 // The request line and the Port message are the end-to-end rows' business.
 TEST(Settings, PortIsAWholeNumberFrom1To65535) {
-    INIAccess store = settingsStore("/opt/t");
+    INIAccess store = settingsStore({"/opt/t"});
     Settings settings;
     const std::pair<const char*, int> ports[] = {
         {"9801", 9801}, {" 1 ", 1}, {"65535", 65535}, {"", 0},      {"0", 0},          {"65536", 0},
         {"-1", 0},      {"+80", 0}, {"80.0", 0},      {"9801x", 0}, {"99999999999", 0}};
     for (auto [text, port] : ports) {
-        settings.port = text;
+        settings.values[kPortKey] = text;
         auto number = portNumber(settings, store);
         EXPECT_EQ(number.ok() ? *number : 0, port) << text;
     }
@@ -115,9 +177,9 @@ TEST(SstpReply, CompleteAfterTheEmptyLineOrTheClose) {
     EXPECT_EQ(lfOnly.feed("SSTP/1.1 200 OK\n\nSSTP/1.1 512 Invisible\n\n"), Complete);
     EXPECT_EQ(lfOnly.status(), 200);
     SstpReply unterminated;  // a status line cut short by the close still counts
-    EXPECT_EQ(unterminated.feed("SSTP/1.1 420 Refuse"), Incomplete);
+    EXPECT_EQ(unterminated.feed("SSTP/1.1 420 Refuse\r"), Incomplete);
     unterminated.close();
-    EXPECT_EQ(unterminated.status(), 420);
+    EXPECT_EQ(unterminated.statusLine(), "SSTP/1.1 420 Refuse");
 
     SstpReply notSstp;
     EXPECT_EQ(notSstp.feed("HTTP/1.0 400 Bad Request\r\n\r\n"), NotSstp);

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -44,6 +48,14 @@ TEST(IniDocument, ReadsLikeProfileFunctions) {
     EXPECT_EQ(doc.value("Tovlane Setting", ";Address"), std::nullopt) << "comments hold no keys";
     EXPECT_EQ(doc.value("Tovlane Setting", "#Port"), std::nullopt);
     EXPECT_EQ(doc.value("other", "port"), "1");
+    // One pass finds every key; a byte order mark (as Notepad writes) hides nothing.
+    const std::string_view keys[] = {"Nul", "PORT", "Gone", "Empty"};
+    auto ranges = doc.locate("tovlane setting", keys);
+    std::string found;
+    for (const auto& range : ranges)
+        found += range ? doc.text().substr(range->begin, range->end - range->begin) + "," : "-,";
+    EXPECT_EQ(found, "abc,9801,-,,");
+    EXPECT_EQ(IniDocument("\xEF\xBB\xBF[T]\nPort=1").value("T", "Port"), "1");
 }
 
 // Each edit changes the one value or adds one line (or section) in the file's
@@ -62,7 +74,9 @@ TEST(IniDocument, EditsTouchOnlyTheirOwnLine) {
         {"[Z]\rx=y\r", "Port", "a=b;c", "[Z]\rx=y\r[T]\rPort=a=b;c\r"},
         {"[T]\nA=hi\nPort=47999\r", "K", "x", "[T]\nA=hi\nPort=47999\rK=x\n"},
         {"[T]\rPort=1", "K", "x", "[T]\rPort=1\rK=x\r"},
-        {"[T]\nPort=1\n", "Port", "", "[T]\nPort=\n"}};
+        {"[T]\nPort=1\n", "Port", "", "[T]\nPort=\n"},
+        {"\xEF\xBB\xBF[T]\r\nA=1", "K", "x", "\xEF\xBB\xBF[T]\r\nA=1\r\nK=x\r\n"},
+        {"\xEF\xBB\xBF", "K", "x", "\xEF\xBB\xBF[T]\nK=x\n"}};
     // clang-format on
     for (auto [before, key, value, after] : cases) {
         IniDocument doc(before);
@@ -105,19 +119,25 @@ TEST_F(IniAccessTest, SectionRuleEmptyReadsAndCp932Values) {
     EXPECT_EQ(ini.GetINIData(kSection, "AlarmFile0"), "こんにちは");
 }
 
-// Each writer holds the lock across its read, edit and replace.
+// Each writer, a process of its own, holds the lock across its read, edit
+// and replace, and sweeps what a writer that died left behind.
 TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
-    {
-        std::vector<std::jthread> writers;
-        for (int w = 0; w < 4; ++w) {
-            writers.emplace_back([this, w] {
-                for (int k = 0; k < 10; ++k)
-                    store().SetINIData(kSection, "K" + std::to_string(w * 10 + k), "v");
-            });
+    writeFile(dir.file(".tovlane-Tovlane.ini-Ab12Cd"), "a writer died here");
+    std::vector<pid_t> writers;
+    for (int w = 0; w < 4; ++w) {
+        writers.push_back(::fork());
+        if (writers.back() == 0) {
+            for (int k = 0; k < 10; ++k)
+                store().SetINIData(kSection, "K" + std::to_string(w * 10 + k), "v");
+            _exit(0);
         }
     }
+    for (pid_t writer : writers)
+        ::waitpid(writer, nullptr, 0);
+    IniDocument file(readFile(settingsPath()));
     for (int k = 0; k < 40; ++k)
-        EXPECT_EQ(store().GetINIData(kSection, "K" + std::to_string(k)), "v") << k;
+        EXPECT_EQ(file.value(kSection, "K" + std::to_string(k)), "v") << k;
+    EXPECT_FALSE(std::filesystem::exists(dir.file(".tovlane-Tovlane.ini-Ab12Cd")));
 }
 
 TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
@@ -131,13 +151,20 @@ TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
     EXPECT_EQ(std::filesystem::status(elsewhere.file("real.ini")).permissions(),
               std::filesystem::perms(0640));
 
-    // Another user's link is never followed.
-    ::lchown(settingsPath().c_str(), 65534, 65534);
-    INIAccess ini = store();
-    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2"));
-    EXPECT_EQ(ini.LastError,
-              settingsPath() + " はほかのユーザーのシンボリックリンクなので、たどりません");
-    EXPECT_EQ(readFile(elsewhere.file("real.ini")), "[Tovlane Setting]\nPort=1\n");
+    // Another user's link is never followed, wherever on the path it stands.
+    std::filesystem::create_directory(elsewhere.file("chosen"));
+    std::filesystem::create_directory_symlink(elsewhere.file("chosen"), elsewhere.file("tv"));
+    std::filesystem::remove(settingsPath());
+    std::filesystem::create_symlink(elsewhere.file("tv/real.ini"), settingsPath());
+    for (const std::string& link : {elsewhere.file("tv"), settingsPath()}) {
+        ::lchown(link.c_str(), 65534, 65534);
+        INIAccess ini = store();
+        EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2"));
+        EXPECT_EQ(ini.LastError,
+                  link + " はほかのユーザーのシンボリックリンクなので、たどりません");
+        ::lchown(link.c_str(), 0, 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.file("chosen/real.ini")));
 }
 
 // Each failure is real for root too: no permission bit is relied on unless
@@ -169,16 +196,80 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     ::chmod(dir.path().c_str(), 0777);
     ::chmod(settingsPath().c_str(), 0200);
     EXPECT_TRUE(failsAsNobody("Permission denied"));
+    // The lock file nobody left is nobody's: it is not trusted, and never waited for.
+    const std::string lock = dir.file(".Tovlane.ini.lock");
+    INIAccess ini = store();
+    EXPECT_FALSE(ini.SetINIData(kSection, "P", "2"));
+    EXPECT_EQ(ini.LastError, "ロックファイル " + lock + " はほかのユーザーのものなので使えません");
+    std::filesystem::remove(lock);
     ::chmod(dir.path().c_str(), 0700);
     EXPECT_TRUE(inChild([&] {
         rlimit limit{8, 8};
         ::signal(SIGXFSZ, SIG_IGN);
+        INIAccess ini = store();
         return ::setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
-               !store().SetINIValues(kSection, {{"Port", "2"}, {"P", "2"}});
+               !ini.SetINIValues(kSection, {{"Port", "2"}, {"P", "2"}}) &&
+               ini.LastError == "File too large";
     }));
     EXPECT_EQ(readFile(settingsPath()), old);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
-        << "a temporary file was left behind";
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".tovlane-")) << entry.path();
+}
+
+// Another program's save is waited for, but not for ever; and only this
+// user can open the lock file, so nobody else can hold a save up.
+TEST_F(IniAccessTest, ABusyLockIsWaitedForThenReported) {
+    ASSERT_TRUE(store().SetINIData(kSection, "Port", "1"));
+    const std::string lock = dir.file(".Tovlane.ini.lock");
+    EXPECT_FALSE(inChild([&] {
+        return ::setgid(65534) == 0 && ::setuid(65534) == 0 && ::open(lock.c_str(), O_RDONLY) >= 0;
+    })) << "another user opened the lock file";
+    int held[2];
+    ASSERT_EQ(::pipe(held), 0);
+    pid_t holder = ::fork();
+    if (holder == 0) {
+        int fd = ::open(lock.c_str(), O_RDWR);
+        bool locked = ::flock(fd, LOCK_EX) == 0 && ::write(held[1], "x", 1) == 1;
+        ::pause();
+        _exit(locked ? 0 : 1);
+    }
+    char ready = 0;
+    ASSERT_EQ(::read(held[0], &ready, 1), 1);
+    INIAccess ini = store();
+    ini.Wait.limit = std::chrono::milliseconds(300);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, ini.Wait.limit);
+    EXPECT_EQ(ini.LastError, "ほかのプログラムが " + settingsPath() +
+                                 " を保存中です。しばらくしてからもう一度保存してください");
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_TRUE(ini.SetINIData(kSection, "Port", "2"));
+    EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\nPort=2\n");
+}
+
+// Without /proc the program still finds its own folder, and saves go through
+// a named temporary file; the user's own settings folder appears, private,
+// with the first save.
+TEST_F(IniAccessTest, WithoutProcAndIntoANewFolder) {
+    const std::string program = *executableDirectory();
+    EXPECT_TRUE(inChild([&] {
+        bool hidden = ::unshare(CLONE_NEWNS) == 0 &&
+                      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                      ::mount("none", "/proc", "tmpfs", 0, nullptr) == 0;
+        auto found = executableDirectory();
+        return hidden && found && *found == program && store().SetINIData(kSection, "Port", "3");
+    }));
+    EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\nPort=3\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2)
+        << "the settings and the lock file, and no temporary file";
+
+    INIAccess fresh(dir.file("config/tovlane"));
+    fresh.FileName = "Tovlane.ini";
+    ::umask(022);
+    EXPECT_TRUE(fresh.SetINIData(kSection, "Port", "4"));
+    EXPECT_EQ(std::filesystem::status(dir.file("config/tovlane")).permissions(),
+              std::filesystem::perms::owner_all);
 }
 
 TEST(TextCodec, Cp932CarriesWindowsJapaneseAndMarksTheRest) {
@@ -226,6 +317,13 @@ TEST(WRText, NamesThatAreNoRegularFileReadAsAbsent) {
     EXPECT_EQ(read(".hidden"), "dot files are ordinary");
     // Opening never waits for a FIFO's writer; the type is checked once open.
     EXPECT_EQ(readRegularFile(dir.file("fifo")).error().code, ErrorCode::NotRegularFile);
+    // Neither a file larger than memory nor one that never ends exhausts it.
+    writeFile(dir.file("huge"), "");
+    std::filesystem::resize_file(dir.file("huge"), 1ULL << 40);
+    EXPECT_EQ(readRegularFile(dir.file("huge")).error().reason,
+              "大きすぎて読み込めません（1099511627776 バイト）");
+    EXPECT_EQ(readRegularFile("/proc/self/pagemap").error().reason,
+              "読み込むあいだも大きくなり続けています");
 }
 
 TEST(WRText, WFileReplacesTheFileAndEmptiesWText) {

@@ -1,5 +1,10 @@
 #include "ui/frm_setting.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <QTest>
 #include <QtWidgets>
@@ -9,13 +14,17 @@
 namespace tovlane::test {
 namespace {
 
+using namespace std::string_literals;
+
 // A settings window on a temporary directory, with the file picker and the
 // error box answered by the test.
 class SettingsWindow : public ::testing::Test {
   protected:
     std::unique_ptr<frmSetting> makeForm(const std::string& directory) {
+        INIAccess store = settingsStore({directory});
+        store.Wait.limit = std::chrono::milliseconds(200);
         return std::make_unique<frmSetting>(
-            directory,
+            store,
             [this](QWidget*, const FilePickerRequest& request) {
                 requests.push_back(request);
                 return pickerAnswer;
@@ -32,8 +41,17 @@ class SettingsWindow : public ::testing::Test {
     std::string settingsPath() const { return dir.file("Tovlane.ini"); }
 
     Settings reload() {
-        INIAccess store = settingsStore(dir.path());
+        INIAccess store = settingsStore({dir.path()});
         return *loadSettings(store);
+    }
+
+    // Presses OK and waits for the save to end: accepted, or reported.
+    void pressOk(frmSetting& window) {
+        std::size_t reported = errors.size();
+        window.cmdOK->click();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return window.result() == QDialog::Accepted || errors.size() > reported; },
+            5000));
     }
 
     TempDir dir;
@@ -46,6 +64,7 @@ class SettingsWindow : public ::testing::Test {
 // Twips become pixels at 15 to one: the last entry row shows the rule.
 TEST_F(SettingsWindow, LayoutFollowsTheTwipsTableAndTheTitleShowsTheVersion) {
     EXPECT_EQ(form->size(), QSize(392, 328));
+    EXPECT_EQ(form->fraSendTo->geometry(), QRect(7, 7, 267, 78));
     EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window cannot be resized";
     EXPECT_EQ(form->txtAlarmFile[9]->geometry(), QRect(28, 208, 344, 18));
     EXPECT_EQ(form->txtAlarmFile[9]->parentWidget(), form->fraFiles);
@@ -96,17 +115,20 @@ TEST_F(SettingsWindow, EnterSavesEscapeCancelAndCloseWriteNothing) {
     showActive();
     QTest::keyClick(form->cmdFileOpen[3], Qt::Key_Return);
     EXPECT_EQ(requests.size(), 1u) << "Enter on a browse button opens the picker";
+    form->txtPort->clear();
+    QTest::keyClicks(form->txtPort, "47");
     QTest::keyClicks(form->txtAlarmFile[4], "\\h\\s[0]four");
     QTest::keyClick(form->txtAlarmFile[4], Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 5000));
     EXPECT_EQ(form->result(), QDialog::Accepted);
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(reload().entries[4], "\\h\\s[0]four");
+    Settings saved = reload();
+    EXPECT_EQ(saved.values[kPortKey] + " " + saved.values[entryKey(4)], "47 \\h\\s[0]four");
 }
 
-TEST_F(SettingsWindow, OkWritesAllThirteenKeysInOrderAndTheyComeBack) {
+TEST_F(SettingsWindow, OkWritesEveryKeyInOrderAndTheyComeBack) {
     Settings settings;
-    settings.protocolIndex = -1;
-    settings.address = "::1";
+    settings.values[kProtocolKey] = "-1";
+    settings.values[kAddressKey] = "::1";
     form->setFields(settings);
     EXPECT_EQ(form->cboProtocol->currentIndex(), -1) << "-1 shows no selection";
     // Nothing is cut (Qt's boxes stop at 32,767 characters unless told), and
@@ -114,7 +136,7 @@ TEST_F(SettingsWindow, OkWritesAllThirteenKeysInOrderAndTheyComeBack) {
     const QString japanese = "\\h\\s[0]こんにちは〜 " + QString(40000, 'x');
     form->txtAlarmFile[0]->setText(japanese);
     form->txtAlarmFile[2]->insert("\\h\r\n\\s[0]\nhi");
-    form->cmdOK->click();
+    pressOk(*form);
     EXPECT_EQ(readFile(settingsPath()),
               "[Tovlane Setting]\nAddress=::1\nPort=9801\nProtocolID=-1\nAlarmFile0=" +
                   japanese.toStdString() +
@@ -122,8 +144,53 @@ TEST_F(SettingsWindow, OkWritesAllThirteenKeysInOrderAndTheyComeBack) {
                   "AlarmFile5=\nAlarmFile6=\nAlarmFile7=\nAlarmFile8=\nAlarmFile9=\n");
     EXPECT_TRUE(errors.empty());
     Settings next = reload();
-    EXPECT_EQ(next.address + " " + std::to_string(next.protocolIndex), "::1 -1");
-    EXPECT_EQ(QString::fromStdString(next.entries[0]), japanese);
+    EXPECT_EQ(next.values[kAddressKey] + " " + next.values[kProtocolKey], "::1 -1");
+    EXPECT_EQ(QString::fromStdString(next.values[entryKey(0)]), japanese);
+}
+
+// The window shows the file as it was when it opened; OK writes only what
+// the user changed since, so what another window or program saved meanwhile
+// stays, and an untouched file keeps every byte.
+TEST_F(SettingsWindow, WindowsAndProgramsNeverLoseEachOthersEdits) {
+    std::string before =
+        "[Tovlane Setting]\nProtocolID=0.9\nAlarmFile3=\xE3\x81\x82 \xFF\n"
+        "AlarmFile4=abc\0def\n"s;
+    for (const auto& key : kSettingKeys) {
+        if (key.kind == KeyKind::Entry && key.name != "AlarmFile3" && key.name != "AlarmFile4")
+            before += std::string(key.name) + "=" + std::string(key.name) + "\n";
+    }
+    writeFile(settingsPath(), before + "Address=\nPort=\n");
+    auto open = [&] {
+        auto window = makeForm(dir.path());
+        window->setFields(reload());
+        window->show();
+        return window;
+    };
+    auto a = open(), b = open();
+    EXPECT_EQ(a->txtAlarmFile[3]->text(), "縺\uFFFD \uFFFD") << "not UTF-8: shown as CP932";
+    EXPECT_EQ(a->txtAlarmFile[5]->text(), "AlarmFile5");
+    pressOk(*a);
+    EXPECT_EQ(readFile(settingsPath()), before + "Address=\nPort=\n");
+
+    // Another program (a process of its own) changes entry 5, window b entry 6.
+    pid_t other = ::fork();
+    if (other == 0) {
+        INIAccess store = settingsStore({dir.path()});
+        _exit(store.SetINIData("Tovlane Setting", "AlarmFile5", "theirs") ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(other, &status, 0);
+    ASSERT_EQ(status, 0);
+    a = open();
+    a->txtAlarmFile[7]->setText("a's");
+    a->txtAlarmFile[6]->setText("a's");
+    b->txtAlarmFile[6]->setText("b's");
+    pressOk(*a);
+    pressOk(*b);
+    Settings saved = reload();
+    EXPECT_EQ(saved.values[entryKey(5)] + saved.values[entryKey(6)] + saved.values[entryKey(7)],
+              "theirsb'sa's")
+        << "the later OK wins where both changed";
 }
 
 TEST_F(SettingsWindow, AFailedSaveIsReportedAndKeepsTheEdits) {
@@ -132,13 +199,57 @@ TEST_F(SettingsWindow, AFailedSaveIsReportedAndKeepsTheEdits) {
     form = makeForm(dir.file("tools"));
     form->show();
     form->txtAlarmFile[2]->setText("keep me");
-    form->cmdOK->click();
+    pressOk(*form);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], QString::fromStdString("設定ファイル " + dir.file("tools/Tovlane.ini") +
                                                 " に保存できませんでした。\nNot a directory"));
     EXPECT_TRUE(form->isVisible());
     EXPECT_NE(form->result(), QDialog::Accepted);
     EXPECT_EQ(form->txtAlarmFile[2]->text(), "keep me");
+
+    // A settings file that grew past memory after the window opened.
+    form = makeForm(dir.path());
+    form->show();
+    form->txtAlarmFile[2]->setText("keep me");
+    writeFile(settingsPath(), "");
+    std::filesystem::resize_file(settingsPath(), 1ULL << 40);
+    pressOk(*form);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_TRUE(errors[1].endsWith("大きすぎて読み込めません（1099511627776 バイト）"));
+    EXPECT_EQ(form->txtAlarmFile[2]->text(), "keep me");
+}
+
+// While another program saves, OK waits without freezing the window: Escape
+// still closes it, giving the save up; a wait that runs out is reported.
+TEST_F(SettingsWindow, ABusySaveKeepsTheWindowAnswering) {
+    writeFile(settingsPath(), "[Tovlane Setting]\n");
+    std::filesystem::remove(dir.file(".Tovlane.ini.lock"));
+    int held[2];
+    ASSERT_EQ(::pipe(held), 0);
+    pid_t holder = ::fork();
+    if (holder == 0) {
+        int fd = ::open(dir.file(".Tovlane.ini.lock").c_str(), O_RDWR | O_CREAT, 0600);
+        bool locked = ::flock(fd, LOCK_EX) == 0 && ::write(held[1], "x", 1) == 1;
+        ::pause();
+        _exit(locked ? 0 : 1);
+    }
+    char ready = 0;
+    ASSERT_EQ(::read(held[0], &ready, 1), 1);
+    showActive();
+    form->txtAlarmFile[1]->setText("mine");
+    form->cmdOK->click();
+    QTest::qWait(100);
+    EXPECT_TRUE(form->isVisible() && errors.empty()) << "still waiting";
+    QTest::keyClick(form->txtAlarmFile[1], Qt::Key_Escape);
+    EXPECT_FALSE(form->isVisible());
+    showActive();
+    pressOk(*form);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].endsWith("を保存中です。しばらくしてからもう一度保存してください"));
+    EXPECT_EQ(form->txtAlarmFile[1]->text(), "mine");
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\n");
 }
 
 TEST_F(SettingsWindow, BrowsePutsTheChosenPathIntoThatEntryOnly) {
