@@ -89,13 +89,6 @@ std::optional<IniDocument::SectionPlace> IniDocument::find(
         if (isComment(text) || equals == std::string_view::npos)
             continue;
         std::string_view name = trimBlanks(text.substr(0, equals));
-        auto wanted = std::find_if(keys.begin(), keys.end(),
-                                   [&](std::string_view key) { return sameName(name, key); });
-        if (wanted == keys.end())
-            continue;
-        auto& slot = place->keys[static_cast<std::size_t>(wanted - keys.begin())];
-        if (slot)
-            continue;  // a later duplicate
         std::size_t afterEquals = line->begin + equals + 1;
         std::size_t valueBegin = afterEquals;
         while (valueBegin < line->contentEnd && isBlank(text_[valueBegin]))
@@ -103,8 +96,13 @@ std::optional<IniDocument::SectionPlace> IniDocument::find(
         std::size_t valueEnd = line->contentEnd;
         while (valueEnd > valueBegin && isBlank(text_[valueEnd - 1]))
             --valueEnd;
-        slot = KeyPlace{afterEquals, valueBegin, valueEnd, line->contentEnd};
-        --missing;
+        // The first line of a key wins; later duplicates change nothing.
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            if (!place->keys[k] && sameName(name, keys[k])) {
+                place->keys[k] = KeyPlace{afterEquals, valueBegin, valueEnd, line->contentEnd};
+                --missing;
+            }
+        }
     }
     return place;
 }

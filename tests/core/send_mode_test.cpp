@@ -139,6 +139,9 @@ const Row kRows[] = {
      kIni + " の Port \"http\" は 1〜65535 の整数ではありません", {}},
     {"unreadable file", "AlarmFile0=/proc/self/mem", "0", "", 8,
      "スクリプトファイル \"/proc/self/mem\" を読み込めません（AlarmFile0）: Input/output error", {}},
+    {"a script file that never ends", "AlarmFile0=/proc/self/pagemap", "0", "", 8,
+     "スクリプトファイル \"/proc/self/pagemap\" を読み込めません（AlarmFile0）: "
+     "読み込むあいだも大きくなり続けています", {}},
     {"refused", "", "0", "", 9, "", {}},
     {"unknown host", "Address=no-such-host.invalid", "0", "", 9, "", {}},
     {"answers, stays open", "", "0", "--mode keep-open", 0, "", "x"},
@@ -200,6 +203,69 @@ TEST_F(SendMode, EveryWayARunEnds) {
         server.reset();
         std::filesystem::remove(settingsPath());
     }
+}
+
+// Another program saves two versions in turn, each as one rename: every run
+// takes its address and port from the same one.
+TEST_F(SendMode, ARunTakesAllItsSettingsFromOneSave) {
+    pid_t writer = ::fork();
+    for (int i = 0; writer == 0; ++i) {
+        int version = 1 + i % 2;
+        writeFile(dir.file("next"), "[Tovlane Setting]\nAddress=127.0.0." +
+                                        std::to_string(version) +
+                                        "\nPort=" + std::to_string(version) + "\nAlarmFile0=x\n");
+        std::filesystem::rename(dir.file("next"), settingsPath());
+    }
+    int mixed = 0;
+    for (int run = 0; run < 300; ++run) {
+        auto sender = this->run("-v 0");
+        sender->wait();
+        std::string err = sender->err();
+        mixed += err.find("送信先: 127.0.0.1 ポート 1\n") == std::string::npos &&
+                 err.find("送信先: 127.0.0.2 ポート 2\n") == std::string::npos;
+    }
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    EXPECT_EQ(mixed, 0);
+}
+
+// With /proc hidden, the program still reads the file beside itself, never
+// the one in the current directory.
+TEST_F(SendMode, WithoutProcTheSettingsBesideTheProgram) {
+    writeFile(settingsPath(), "[Tovlane Setting]\nAlarmFile0=mine\n");
+    std::filesystem::create_directory(dir.file("elsewhere"));
+    writeFile(dir.file("elsewhere/Tovlane.ini"), "[Tovlane Setting]\nAlarmFile0=decoy\n");
+    writeFile(dir.file("hide-proc"), "mount -t tmpfs none /proc && exec \"$@\"\n");
+    Process sender("/usr/bin/env -C " + dir.file("elsewhere") +
+                   " /usr/bin/unshare -m --propagation private /bin/sh " + dir.file("hide-proc") +
+                   " " + program() + " --print 0");
+    EXPECT_EQ(sender.wait(), 0) << sender.err();
+    EXPECT_NE(sender.out().find("Script: mine\\e"), std::string::npos) << sender.out();
+}
+
+// A user who cannot write the program's folder keeps a settings file of their
+// own; until it exists, the one beside the program gives the defaults.
+TEST_F(SendMode, EachUserOfASharedInstallHasTheirOwnSettings) {
+    for (const std::string& path : {dir.path(), dir.file("bin")})
+        std::filesystem::permissions(path, std::filesystem::perms(0755));
+    writeFile(settingsPath(), "[Tovlane Setting]\nAlarmFile0=machine\n");
+    const std::string own = dir.file("home/.config/tovlane");
+    std::filesystem::create_directories(own);
+    auto asNobody = [&](const std::string& args) {
+        Process sender(
+            "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/env -C / "
+            "-u XDG_CONFIG_HOME HOME=" +
+            dir.file("home") + " " + program() + " " + args);
+        sender.wait();
+        return sender.out();
+    };
+    EXPECT_NE(asNobody("--print 0").find("Script: machine\\e"), std::string::npos);
+    EXPECT_NE(
+        asNobody("--help").find("設定ファイル: " + own + "/Tovlane.ini\n  プログラムのフォルダー " +
+                                dir.file("bin") + " には書き込めないので"),
+        std::string::npos);
+    writeFile(own + "/Tovlane.ini", "[Tovlane Setting]\nAlarmFile0=mine\n");
+    EXPECT_NE(asNobody("--print 0").find("Script: mine\\e"), std::string::npos);
 }
 
 TEST_F(SendMode, NoGuiLibraryIsLinked) {

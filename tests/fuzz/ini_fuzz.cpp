@@ -39,6 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::optional<std::string>> othersBefore;
     for (const auto& name : others)
         othersBefore.push_back(document.value(section, name));
+    // One pass over the section finds what a lookup of each key finds.
+    std::vector<std::string_view> wanted(others.begin(), others.end());
+    auto ranges = document.locate(section, wanted);
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        auto found =
+            ranges[i]
+                ? std::optional(before.substr(ranges[i]->begin, ranges[i]->end - ranges[i]->begin))
+                : std::nullopt;
+        assert(found == othersBefore[i]);
+    }
 
     document.setValue(section, key, value);
     const std::string after = document.text();
