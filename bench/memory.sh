@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Benchmark: the peak memory of sending a 100 MB script, from a script file
-# and from a literal entry, against twice the script plus 8 MiB.
+# Benchmark: sending a 100 MB script from a script file and from a literal
+# entry, side by side (peak memory against twice the script plus 8 MiB, and
+# the time of the literal entry against the file's); then a small entry sent
+# while another entry holds the 100 MB, against the settings file plus 8 MiB.
 # Usage: bench/memory.sh [MEGABYTES]   (default 100)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,22 +17,27 @@ source scripts/standin.sh
 trap stop_standin EXIT
 start_standin "$work" --quiet --max-request $((megabytes * 2 * 1024 * 1024))
 port=$standin_port
-mkdir "$work/file" "$work/literal"
-cp build/bin/tovlane "$work/file/"
-cp build/bin/tovlane "$work/literal/"
+for kind in file literal unused; do
+    mkdir "$work/$kind"
+    cp build/bin/tovlane "$work/$kind/"
+done
 
 # One long line of SakuraScript, kept over many lines in the file.
 head -c $((megabytes * 1024 * 1024)) /dev/zero | tr '\0' 'a' | fold -w 4096 >"$work/big.txt"
 size_kib=$(($(stat -c %s "$work/big.txt") / 1024))
 printf '[Tovlane Setting]\nPort=%s\nAlarmFile0=%s\n' "$port" "$work/big.txt" >"$work/file/Tovlane.ini"
-{
-    printf '[Tovlane Setting]\nPort=%s\nAlarmFile0=' "$port"
+literal() { # ENTRY: the big script as that entry, a short one as the other of 0 and 1
+    printf '[Tovlane Setting]\nPort=%s\nAlarmFile%s=\\h\\s[0]short\\e\nAlarmFile%s=' \
+        "$port" $((1 - $1)) "$1"
     tr -d '\n' <"$work/big.txt"
     printf '\n'
-} >"$work/literal/Tovlane.ini"
+}
+literal 0 >"$work/literal/Tovlane.ini"
+literal 1 >"$work/unused/Tovlane.ini"
 
 echo "script: $size_kib KiB; limit 2 x script + 8 MiB = $((2 * size_kib + 8192)) KiB"
-for kind in file literal; do
-    echo "tovlane 0, the script in a $kind:"
-    build/bin/bench-measure 1 "$work/$kind/tovlane" 0 | grep 'peak RSS'
-done
+echo "tovlane 0, the script as a literal entry  vs  in a script file:"
+build/bin/bench-measure 3 "$work/literal/tovlane" 0 -- "$work/file/tovlane" 0 | grep -v runs
+echo "tovlane 0, a short entry, while entry 1 holds the script (limit the file + 8 MiB" \
+    "= $(($(stat -c %s "$work/unused/Tovlane.ini") / 1024 + 8192)) KiB):"
+build/bin/bench-measure 3 "$work/unused/tovlane" 0 | grep 'peak RSS'
