@@ -46,13 +46,15 @@ std::string settingsHelp() {
     if (!place)
         return "設定ファイル: " + place.error().reason + "\n";
     std::string help = "設定ファイル: " + settingsStore(*place).FullPath() + "\n  " + place->why +
-                       "\n  セクション [" + kSettingsSection + "] のキー (空なら既定値):\n";
+                       "\n  セクション [" + kSettingsSection + "] のキー:\n";
     for (const SettingKey& key : kSettingKeys) {
-        help += "    " + std::string(key.name);
-        if (!key.fallback.empty())
-            help += " (" + std::string(key.fallback) + ")";
-        help += "\n";
+        if (key.kind != KeyKind::Entry)
+            help +=
+                "    " + std::string(key.name) + " (空なら " + std::string(key.fallback) + ")\n";
     }
+    help += "    " + std::string(kSettingKeys[entryKey(0)].name) + "〜" +
+            std::string(kSettingKeys[entryKey(kEntryCount - 1)].name) + " (エントリ 0〜" +
+            std::to_string(kEntryCount - 1) + ")\n";
     return help;
 }
 
