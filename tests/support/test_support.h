@@ -1,9 +1,12 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -40,6 +43,21 @@ inline std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
+}
+
+// Runs body in a process of its own (to drop privileges, limit itself, or be
+// another program); whether it returned true.
+inline bool inChild(const std::function<bool()>& body) {
+    pid_t child = ::fork();
+    if (child == 0)
+        _exit(body() ? 0 : 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+inline bool becomeNobody() {
+    return ::setgid(65534) == 0 && ::setuid(65534) == 0;
 }
 
 }  // namespace tovlane::test

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <QTest>
@@ -173,14 +171,10 @@ TEST_F(SettingsWindow, WindowsAndProgramsNeverLoseEachOthersEdits) {
     EXPECT_EQ(readFile(settingsPath()), before + "Address=\nPort=\n");
 
     // Another program (a process of its own) changes entry 5, window b entry 6.
-    pid_t other = ::fork();
-    if (other == 0) {
+    ASSERT_TRUE(inChild([&] {
         INIAccess store = settingsStore({dir.path()});
-        _exit(store.SetINIData("Tovlane Setting", "AlarmFile5", "theirs") ? 0 : 1);
-    }
-    int status = -1;
-    ::waitpid(other, &status, 0);
-    ASSERT_EQ(status, 0);
+        return store.SetINIData("Tovlane Setting", "AlarmFile5", "theirs");
+    }));
     a = open();
     a->txtAlarmFile[7]->setText("a's");
     a->txtAlarmFile[6]->setText("a's");
@@ -223,18 +217,9 @@ TEST_F(SettingsWindow, AFailedSaveIsReportedAndKeepsTheEdits) {
 // still closes it, giving the save up; a wait that runs out is reported.
 TEST_F(SettingsWindow, ABusySaveKeepsTheWindowAnswering) {
     writeFile(settingsPath(), "[Tovlane Setting]\n");
-    std::filesystem::remove(dir.file(".Tovlane.ini.lock"));
-    int held[2];
-    ASSERT_EQ(::pipe(held), 0);
-    pid_t holder = ::fork();
-    if (holder == 0) {
-        int fd = ::open(dir.file(".Tovlane.ini.lock").c_str(), O_RDWR | O_CREAT, 0600);
-        bool locked = ::flock(fd, LOCK_EX) == 0 && ::write(held[1], "x", 1) == 1;
-        ::pause();
-        _exit(locked ? 0 : 1);
-    }
-    char ready = 0;
-    ASSERT_EQ(::read(held[0], &ready, 1), 1);
+    // The lock taken through a description of its own, as another program's.
+    int held = ::open(dir.file(".Tovlane.ini.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
     showActive();
     form->txtAlarmFile[1]->setText("mine");
     form->cmdOK->click();
@@ -247,9 +232,8 @@ TEST_F(SettingsWindow, ABusySaveKeepsTheWindowAnswering) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_TRUE(errors[0].endsWith("を保存中です。しばらくしてからもう一度保存してください"));
     EXPECT_EQ(form->txtAlarmFile[1]->text(), "mine");
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
     EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\n");
+    ::close(held);
 }
 
 TEST_F(SettingsWindow, BrowsePutsTheChosenPathIntoThatEntryOnly) {
