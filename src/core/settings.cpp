@@ -32,7 +32,7 @@ std::string userConfigHome() {
     if (configured != nullptr && configured[0] == '/')
         return configured;
     const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] == '\0') {
+    if (home == nullptr || home[0] != '/') {
         const passwd* user = ::getpwuid(::geteuid());
         home = user != nullptr ? user->pw_dir : "/";
     }

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <random>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -100,8 +101,15 @@ std::deque<std::string> components(std::string_view path) {
 // but a link someone else planted, say in a shared sticky directory, must
 // not send our write elsewhere.
 Result<std::string> followOwnLinks(const std::string& path) {
-    std::string done = path.starts_with('/') ? "/" : ".";
+    std::string done = "/";
     std::deque<std::string> todo = components(path);
+    if (!path.starts_with('/')) {
+        std::vector<char> current(PATH_MAX);
+        if (::getcwd(current.data(), current.size()) == nullptr)
+            return unwritable(errno);
+        auto start = components(current.data());
+        todo.insert(todo.begin(), start.begin(), start.end());
+    }
     for (int links = 0; !todo.empty();) {
         std::string name = std::move(todo.front());
         todo.pop_front();
@@ -136,24 +144,37 @@ Result<std::string> followOwnLinks(const std::string& path) {
     return done;
 }
 
-// Waits for the lock file beside the target: created for this user alone, so
-// that nobody else can open it, let alone hold its lock.
+// Waits for the lock file beside the target. It belongs to the folder's owner
+// (root makes it so) and only those who can write the folder can open it: 0600,
+// or 0660 for a folder its group may write. So nobody who could not change the
+// settings anyway can hold a save up.
 Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait) {
     const std::string directory = directoryOf(target);
     const std::string path = joinPath(directory, "." + baseName(target) + ".lock");
-    FileDescriptor lock(::open(
-        path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    struct stat folder {};
+    if (::stat(directory.c_str(), &folder) != 0)
+        return unwritable(errno);
+    const bool shared = (folder.st_mode & 022) == 020;  // group-writable, not world-writable
+    FileDescriptor lock(::open(path.c_str(),
+                               O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                               shared ? 0660 : 0600));
     struct stat info {};
-    // A lock file that exists but cannot be opened is someone else's.
-    if (int error = errno; lock.get() < 0 && (error != EACCES || ::lstat(path.c_str(), &info) != 0))
-        return unwritableIn(error, directory);
-    if (lock.get() < 0 || ::fstat(lock.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_uid != ::geteuid()) {
+    if (int error = errno; lock.get() < 0) {
+        if (::lstat(path.c_str(), &info) != 0)
+            return unwritableIn(error, directory);
+        return Error{ErrorCode::FileUnwritable,
+                     "ロックファイル " + path + " を開けません（" + std::strerror(error) + "）"};
+    }
+    if (::geteuid() == 0 && folder.st_uid != 0 &&
+        ::fchown(lock.get(), folder.st_uid, shared ? folder.st_gid : static_cast<gid_t>(-1)) != 0) {
+        return unwritable(errno);
+    }
+    bool trusted = ::fstat(lock.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+                   (info.st_uid == ::geteuid() || info.st_uid == folder.st_uid);
+    if (!trusted) {
         return Error{ErrorCode::FileUnwritable,
                      "ロックファイル " + path + " はほかのユーザーのものなので使えません"};
     }
-    if ((info.st_mode & 077) != 0)
-        ::fchmod(lock.get(), 0600);
     const auto deadline = std::chrono::steady_clock::now() + wait.limit;
     while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR)
@@ -187,55 +208,35 @@ void sweepLeftovers(const std::string& target) {
     ::closedir(folder);
 }
 
-mode_t modeForNewFile(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0)
-        return info.st_mode & 07777;
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-// An unnamed file in the directory where the file system offers one and
-// /proc can link it in (nothing is left behind if we die), otherwise a named
-// one; name is set to the name the file must be linked or renamed from.
-int openTemporary(const std::string& target, std::string& name, bool& unnamed) {
-    const std::string directory = directoryOf(target);
-    std::string templ =
-        joinPath(directory, std::string(kTemporaryPrefix) + baseName(target) + "-XXXXXX");
-    int fd = ::access("/proc/self/fd", X_OK) == 0
-                 ? ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
-                 : -1;
-    unnamed = fd >= 0;
-    if (unnamed) {
-        name = templ.replace(templ.size() - 6, 6, std::to_string(::getpid()));
-        return fd;
+// A new file in the target's folder under a name no one can guess, made by
+// the kernel with the user's umask; name is set to its path.
+int openTemporary(const std::string& target, std::string& name) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = joinPath(directoryOf(target), std::string(kTemporaryPrefix) + baseName(target) +
+                                                 "-" + std::to_string(random()));
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
     }
-    name = templ;
-    return ::mkostemp(name.data(), O_CLOEXEC);
+    return -1;
 }
 
 Status writeReplacement(const std::string& target, std::string_view bytes) {
     std::string tempPath;
-    bool unnamed = false;
-    FileDescriptor temp(openTemporary(target, tempPath, unnamed));
+    FileDescriptor temp(openTemporary(target, tempPath));
     if (temp.get() < 0)
         return unwritableIn(errno, directoryOf(target));
-    bool named = !unnamed;
     auto fail = [&](int error) -> Status {
-        if (named)
-            ::unlink(tempPath.c_str());
+        ::unlink(tempPath.c_str());
         return unwritable(error);
     };
-    if (::fchmod(temp.get(), modeForNewFile(target)) != 0 || !writeAll(temp.get(), bytes) ||
-        ::fsync(temp.get()) != 0) {
+    // A file that is replaced keeps its permission bits.
+    struct stat old {};
+    bool keepMode = ::lstat(target.c_str(), &old) == 0;
+    if ((keepMode && ::fchmod(temp.get(), old.st_mode & 07777) != 0) ||
+        !writeAll(temp.get(), bytes) || ::fsync(temp.get()) != 0) {
         return fail(errno);
-    }
-    if (unnamed) {
-        std::string self = "/proc/self/fd/" + std::to_string(temp.get());
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempPath.c_str(), AT_SYMLINK_FOLLOW) != 0)
-            return fail(errno);
-        named = true;
     }
     if (temp.close() != 0 || ::rename(tempPath.c_str(), target.c_str()) != 0)
         return fail(errno);
@@ -277,10 +278,8 @@ Result<std::string> readAll(int fd, std::size_t expected) {
     return bytes;
 }
 
-}  // namespace
-
-Result<std::string> readRegularFile(const std::string& path) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+Result<std::string> readFile(const std::string& path, int flags) {
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags));
     struct stat info {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0)
         return systemError(errno, ErrorCode::FileUnreadable);
@@ -300,6 +299,12 @@ Result<std::string> readRegularFile(const std::string& path) {
     }
 }
 
+}  // namespace
+
+Result<std::string> readRegularFile(const std::string& path) {
+    return readFile(path, 0);
+}
+
 Status editFile(const std::string& path, const FileEdit& edit, const LockWait& wait) {
     auto target = followOwnLinks(path);
     if (!target)
@@ -308,7 +313,8 @@ Status editFile(const std::string& path, const FileEdit& edit, const LockWait& w
     if (!lock)
         return lock.error();
     sweepLeftovers(*target);
-    auto current = readRegularFile(*target);
+    // The path was checked link by link: a link that appears now is not followed.
+    auto current = readFile(*target, O_NOFOLLOW);
     // Only a missing file may start empty: any other failure would replace
     // the user's file with what the edit makes of nothing.
     if (!current && current.error().code != ErrorCode::FileMissing)
@@ -326,6 +332,11 @@ bool isExistingRegularFile(const std::string& path) {
 
 bool isWritableDirectory(const std::string& path) {
     return ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool isMissingOrOwn(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) != 0 ? errno == ENOENT : info.st_uid == ::geteuid();
 }
 
 Status makeDirectories(const std::string& path, unsigned mode) {

@@ -45,6 +45,9 @@ bool isExistingRegularFile(const std::string& path);
 // Whether this user may create files in the directory.
 bool isWritableDirectory(const std::string& path);
 
+// Whether the path names nothing yet, or something of this user's.
+bool isMissingOrOwn(const std::string& path);
+
 // Creates the directory and any missing parent with the given mode.
 Status makeDirectories(const std::string& path, unsigned mode);
 

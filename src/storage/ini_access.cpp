@@ -42,6 +42,8 @@ bool INIAccess::SetINIValues(const std::string& strSection, const Values& values
 IniDocument INIAccess::ReadINIFile() {
     LastError.clear();
     ReadPath.clear();
+    if (ownFolderIsSomeoneElses())
+        return IniDocument();
     for (const std::string* directory : {&directory_, &fallbackDirectory_}) {
         if (directory->empty())
             continue;
@@ -80,6 +82,8 @@ bool INIAccess::WriteProfile(const std::string& path, const std::string& section
         LastError = "改行や区切り文字を含む名前・値は保存できません";
         return false;
     }
+    if (ownFolderIsSomeoneElses())
+        return false;
     // The user's own settings folder appears with the first save.
     Status written = makeDirectories(directory_, 0700);
     if (written) {
@@ -97,6 +101,16 @@ bool INIAccess::WriteProfile(const std::string& path, const std::string& section
     }
     LastError = written ? std::string() : written.error().reason;
     return written.ok();
+}
+
+// A folder read before the machine's defaults is the user's own: one someone
+// else made in its place (say, under a shared XDG_CONFIG_HOME) could feed them
+// settings, or read what they save.
+bool INIAccess::ownFolderIsSomeoneElses() {
+    if (fallbackDirectory_.empty() || isMissingOrOwn(directory_))
+        return false;
+    LastError = "フォルダー " + directory_ + " はほかのユーザーのものなので使えません";
+    return true;
 }
 
 std::string INIAccess::ReadProfile(const std::string& section, const std::string& key) {

@@ -52,6 +52,7 @@ class INIAccess {
     bool BuildFilePath();
     bool WriteProfile(const std::string& path, const std::string& section, const Values& values);
     std::string ReadProfile(const std::string& section, const std::string& key);
+    bool ownFolderIsSomeoneElses();
 
     std::string directory_;
     std::string fallbackDirectory_;

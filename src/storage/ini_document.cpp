@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "storage/blanks.h"
+#include "storage/text_codec.h"
 
 namespace tovlane {
 namespace {
@@ -50,8 +51,7 @@ bool IniDocument::canHold(std::string_view section, std::string_view key, std::s
 }
 
 std::size_t IniDocument::bodyBegin() const {
-    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-    return std::string_view(text_).starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+    return std::string_view(text_).starts_with(kUtf8ByteOrderMark) ? kUtf8ByteOrderMark.size() : 0;
 }
 
 std::optional<IniDocument::Line> IniDocument::nextLine(std::size_t from) const {

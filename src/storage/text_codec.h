@@ -8,6 +8,9 @@
 // The conversions use tables compiled into the program and cannot fail.
 namespace tovlane {
 
+// What Windows Notepad writes at the start of a UTF-8 file.
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 bool isValidUtf8(std::string_view bytes);
 
 // Bytes from a file: kept when they are valid UTF-8, otherwise read as CP932.

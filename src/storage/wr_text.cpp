@@ -6,12 +6,6 @@
 #include "storage/text_codec.h"
 
 namespace tovlane {
-namespace {
-
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-
-}  // namespace
-
 Result<std::string> WRText::RFile() const {
     if (!isExistingRegularFile(FileName))
         return std::string();

@@ -293,36 +293,43 @@ void frmSetting::cmdOK_Click() {
     INIAccess store = store_;
     store.Wait.cancelled = &cancelSave_;
     saver_ = std::thread([this, store, shown = shown_, edited = fields()]() mutable {
-        Status saved;
         try {
-            saved = saveSettings(store, shown, edited);
+            saved_ = saveSettings(store, shown, edited);
         } catch (const std::exception& error) {
-            saved = Error{ErrorCode::SystemFailure, error.what()};
+            saved_ = Error{ErrorCode::SystemFailure, error.what()};
         }
-        QMetaObject::invokeMethod(
-            this, [this, saved] { finishSave(saved); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &frmSetting::finishSave, Qt::QueuedConnection);
     });
 }
 
-void frmSetting::finishSave(const Status& saved) {
-    if (!saver_.joinable())
-        return;  // given up by closing the window
+// Joins the save; whether it wrote the file.
+bool frmSetting::endSave() {
     saver_.join();
     cmdOK->setEnabled(true);
-    if (saved) {
+    return saved_.ok();
+}
+
+void frmSetting::finishSave() {
+    if (!saver_.joinable())
+        return;  // already ended by closing the window
+    if (endSave()) {
         accept();
         return;
     }
     reporter_(this, QString::fromUtf8("設定ファイル %1 に保存できませんでした。\n%2")
                         .arg(QString::fromStdString(store_.FullPath()),
-                             QString::fromStdString(saved.error().reason)));
+                             QString::fromStdString(saved_.error().reason)));
 }
 
+// A save still waiting for another program's is given up; one that already
+// wrote the file has saved, and the window says so by closing as OK does.
 void frmSetting::reject() {
     if (saver_.joinable()) {
         cancelSave_ = true;
-        saver_.join();
-        cmdOK->setEnabled(true);
+        if (endSave()) {
+            accept();
+            return;
+        }
     }
     QDialog::reject();
 }

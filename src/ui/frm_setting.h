@@ -72,7 +72,8 @@ class frmSetting : public QDialog {
     void fitFontToCaptions();
     QLineEdit* textBoxFor(int key) const;
     void cmdOK_Click();
-    void finishSave(const Status& saved);
+    bool endSave();
+    void finishSave();
     void cmdFileOpen_Click(int index);
 
     INIAccess store_;
@@ -83,6 +84,7 @@ class frmSetting : public QDialog {
     // save never freezes it.
     std::thread saver_;
     std::atomic<bool> cancelSave_ = false;
+    Status saved_;  // written by the save, read once it is joined
 };
 
 }  // namespace tovlane

@@ -82,7 +82,12 @@ int runSettingsApp(int argc, char** argv) {
         return errorEnd(place.error().code).status;
     }
     INIAccess store = settingsStore(*place);
-    auto settings = loadSettings(store);
+    Result<Settings> settings = Error{ErrorCode::SystemFailure, ""};
+    try {
+        settings = loadSettings(store);
+    } catch (const std::exception& error) {  // no memory for a huge file's values
+        settings = Error{ErrorCode::SystemFailure, store.FullPath() + ": " + error.what()};
+    }
     if (!settings) {
         QMessageBox::critical(nullptr, title, QString::fromStdString(settings.error().reason));
         return errorEnd(settings.error().code).status;

@@ -86,10 +86,12 @@ class SendMode : public ::testing::Test {
         std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
         std::filesystem::create_directories(dir.file("bin"));
         std::filesystem::create_directories(dir.file("home/.config/tovlane"));
+        std::filesystem::create_directories(dir.file("shared/tovlane"));  // root's
         std::filesystem::copy_file(TOVLANE_BIN, program());
         writeFile(dir.file("Tovlane.ini"), "[Tovlane Setting]\nAlarmFile0=decoy\n");
         writeFile(dir.file("home/.config/tovlane/Tovlane.ini"),
                   "[Tovlane Setting]\nAlarmFile0=own\n");
+        ::chown(dir.file("home/.config/tovlane").c_str(), 65534, 65534);  // nobody's
         writeFile(dir.file("hide-proc"), "mount -t tmpfs none /proc && exec \"$@\"\n");
     }
 
@@ -199,6 +201,9 @@ const Row kRows[] = {
     // Another user cannot write the program's folder: their own file, or the machine's.
     {"a user's own settings", "", "--print 0", "", 0, "", {}, "", printed("own"),
      kNobody + "XDG_CONFIG_HOME=%DIR%/home/.config HOME=/nonexistent"},
+    {"a settings folder someone else made", "", "0", "", 11,
+     "フォルダー %DIR%/shared/tovlane はほかのユーザーのものなので使えません", {}, "", "",
+     kNobody + "XDG_CONFIG_HOME=%DIR%/shared"},
     {"explained: the machine's settings", "", "-v 0", "", 9,
      "には書き込めないので、ユーザーごとの設定ファイルを使います（まだないあいだは " + kIni +
      " を既定値として読みます）\ntovlane: 設定ファイル " + kIni + " を読み込みました", {}, "", "",

@@ -65,8 +65,9 @@ const std::string kSection = "Tovlane Setting";
 
 class IniAccessTest : public ::testing::Test {
   protected:
+    // Named from the current directory, "../" and all.
     INIAccess store() {
-        INIAccess ini(dir.path());
+        INIAccess ini(std::filesystem::relative(dir.path()));
         ini.FileName = "Tovlane.ini";
         return ini;
     }
@@ -96,9 +97,11 @@ TEST_F(IniAccessTest, SectionRuleEmptyReadsAndCp932Values) {
 }
 
 // Each writer, a process of its own, holds the lock across its read, edit
-// and replace, and sweeps what a writer that died left behind.
+// and replace, and sweeps what a writer that died left behind. Root saving
+// in a user's folder leaves the lock file the user's, so theirs still work.
 TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
     writeFile(dir.file(".tovlane-Tovlane.ini-Ab12Cd"), "a writer died here");
+    ::chown(dir.path().c_str(), 65534, 65534);
     std::vector<pid_t> writers;
     for (int w = 0; w < 4; ++w) {
         writers.push_back(::fork());
@@ -110,8 +113,12 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
     }
     for (pid_t writer : writers)
         ::waitpid(writer, nullptr, 0);
+    EXPECT_TRUE(inChild([&] {
+        INIAccess ini = store();
+        return becomeNobody() && ini.SetINIData(kSection, "K40", "v");
+    }));
     IniDocument file(readFile(settingsPath()));
-    for (int k = 0; k < 40; ++k)
+    for (int k = 0; k <= 40; ++k)
         EXPECT_EQ(file.value(kSection, "K" + std::to_string(k)), "v") << k;
     EXPECT_FALSE(std::filesystem::exists(dir.file(".tovlane-Tovlane.ini-Ab12Cd")));
 }

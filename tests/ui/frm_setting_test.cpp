@@ -234,6 +234,10 @@ TEST_F(SettingsWindow, ABusySaveKeepsTheWindowAnswering) {
     EXPECT_EQ(form->txtAlarmFile[1]->text(), "mine");
     EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\n");
     ::close(held);
+    form->cmdOK->click();  // a save that has written when Escape comes has saved
+    form->reject();
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    EXPECT_EQ(reload().values[entryKey(1)], "mine");
 }
 
 TEST_F(SettingsWindow, BrowsePutsTheChosenPathIntoThatEntryOnly) {
