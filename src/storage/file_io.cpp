@@ -30,7 +30,10 @@ class FileDescriptor {
         if (fd_ >= 0)
             ::close(fd_);
     }
-    FileDescriptor& operator=(FileDescriptor&&) = delete;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     int get() const { return fd_; }
     // Closing reports errors (a full disk may surface only here).
     int close() { return ::close(std::exchange(fd_, -1)); }
@@ -155,9 +158,11 @@ Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait)
     if (::stat(directory.c_str(), &folder) != 0)
         return unwritable(errno);
     const bool shared = (folder.st_mode & 022) == 020;  // group-writable, not world-writable
-    FileDescriptor lock(::open(path.c_str(),
-                               O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                               shared ? 0660 : 0600));
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    FileDescriptor lock(::open(path.c_str(), kFlags | O_CREAT | O_EXCL, shared ? 0660 : 0600));
+    const bool created = lock.get() >= 0;
+    if (!created && errno == EEXIST)
+        lock = FileDescriptor(::open(path.c_str(), kFlags));
     struct stat info {};
     if (int error = errno; lock.get() < 0) {
         if (::lstat(path.c_str(), &info) != 0)
@@ -165,12 +170,15 @@ Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait)
         return Error{ErrorCode::FileUnwritable,
                      "ロックファイル " + path + " を開けません（" + std::strerror(error) + "）"};
     }
-    if (::geteuid() == 0 && folder.st_uid != 0 &&
-        ::fchown(lock.get(), folder.st_uid, shared ? folder.st_gid : static_cast<gid_t>(-1)) != 0) {
+    // Root saving in a user's folder leaves the user a lock they can open.
+    if (created && ::geteuid() == 0 && folder.st_uid != 0 &&
+        ::fchown(lock.get(), folder.st_uid, shared ? folder.st_gid : gid_t(-1)) != 0) {
         return unwritable(errno);
     }
-    bool trusted = ::fstat(lock.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
-                   (info.st_uid == ::geteuid() || info.st_uid == folder.st_uid);
+    // One name with several links could stand for any file.
+    bool trusted = created || (::fstat(lock.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+                               info.st_nlink == 1 &&
+                               (info.st_uid == ::geteuid() || info.st_uid == folder.st_uid));
     if (!trusted) {
         return Error{ErrorCode::FileUnwritable,
                      "ロックファイル " + path + " はほかのユーザーのものなので使えません"};
