@@ -39,7 +39,7 @@ TEST(CommandLine, EntryIndexIsTheFloorWithinTheEntries) {
 
 // Empty or missing values keep their defaults; a ProtocolID is floored and
 // must name the request line (0) or none (-1).
-TEST(Settings, StoredValuesOrTheirDefaults) {
+TEST(Settings, LoadedValuesOrTheirDefaultsAndAllOrNothingSaves) {
     TempDir dir;
     INIAccess store = settingsStore({dir.path()});
     // A stored ProtocolID (nullptr: an empty file) and the index it gives, if any.
@@ -61,30 +61,18 @@ TEST(Settings, StoredValuesOrTheirDefaults) {
             EXPECT_EQ(settings.error().code, ErrorCode::BadProtocolId);
         }
     }
-}
-
-// A send decodes only its own entry; a file's value that is not valid UTF-8
-// is read as CP932.
-TEST(Settings, OnlyTheChosenEntryIsDecoded) {
-    TempDir dir;
-    INIAccess store = settingsStore({dir.path()});
-    writeFile(dir.file("Tovlane.ini"),
-              "[Tovlane Setting]\nAlarmFile1=one\nAlarmFile9= \x82\xa0 \n");
-    auto one = loadSettings(store, 9);
-    EXPECT_EQ(one->values[entryKey(1)] + one->values[entryKey(9)], "あ");
-    EXPECT_EQ(loadSettings(store)->values[entryKey(1)], "one");
-}
-
-// The values of a save that cannot be stored leave the whole file as it was;
-// how a save merges with the file: the window's tests.
-TEST(Settings, SaveIsAllOrNothing) {
-    TempDir dir;
-    INIAccess store = settingsStore({dir.path()});
-    writeFile(dir.file("Tovlane.ini"), "[Tovlane Setting]\nPort=1\n");
+    // A send decodes only its own entry; a value that is not UTF-8 is CP932.
+    const std::string file = "[Tovlane Setting]\nAlarmFile1=1\nAlarmFile0= \x82\xa0 \n";
+    writeFile(dir.file("Tovlane.ini"), file);
+    auto one = loadSettings(store, 0);
+    EXPECT_EQ(one->values[entryKey(1)] + one->values[entryKey(0)], "あ");
+    EXPECT_EQ(loadSettings(store)->values[entryKey(1)], "1");
+    // A save with a value the file cannot hold leaves it whole; how saves
+    // merge with the file: the window's tests.
     Settings shown, edited;
     edited.values[entryKey(9)] = std::string("a\0b", 3);
     EXPECT_EQ(saveSettings(store, shown, edited).error().code, ErrorCode::FileUnwritable);
-    EXPECT_EQ(readFile(dir.file("Tovlane.ini")), "[Tovlane Setting]\nPort=1\n");
+    EXPECT_EQ(readFile(dir.file("Tovlane.ini")), file);
 }
 
 // The request line and the Port message are the end-to-end rows' business.

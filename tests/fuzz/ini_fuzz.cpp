@@ -40,14 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& name : others)
         othersBefore.push_back(document.value(section, name));
     // One pass over the section finds what a lookup of each key finds.
-    std::vector<std::string_view> wanted(others.begin(), others.end());
-    auto ranges = document.locate(section, wanted);
+    auto ranges =
+        document.locate(section, std::vector<std::string_view>(others.begin(), others.end()));
     for (std::size_t i = 0; i < others.size(); ++i) {
-        auto found =
-            ranges[i]
-                ? std::optional(before.substr(ranges[i]->begin, ranges[i]->end - ranges[i]->begin))
-                : std::nullopt;
-        assert(found == othersBefore[i]);
+        auto [begin, end] = ranges[i].value_or(IniDocument::Range{});
+        assert(ranges[i] ? before.substr(begin, end - begin) == othersBefore[i] : !othersBefore[i]);
     }
 
     document.setValue(section, key, value);

@@ -1,6 +1,5 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -76,7 +75,7 @@ class IniAccessTest : public ::testing::Test {
     TempDir dir;
 };
 
-TEST_F(IniAccessTest, SectionRuleEmptyReadsAndCp932Values) {
+TEST_F(IniAccessTest, SectionRuleAndEmptyReads) {
     INIAccess ini(dir.path());
     EXPECT_FALSE(ini.SetINIData("", "Port", "1"));        // no section at all
     EXPECT_FALSE(ini.SetINIData(kSection, "Port", "1"));  // FileName still empty...
@@ -90,10 +89,6 @@ TEST_F(IniAccessTest, SectionRuleEmptyReadsAndCp932Values) {
     EXPECT_EQ(ini.GetINIData("", "Port") + ini.GetINIData("", "Address"), "");
     ini.Section = "Other";
     EXPECT_EQ(ini.GetINIData("", "Port"), "1");
-    // "AlarmFile0=こんにちは" as Windows writes it, in CP932.
-    writeFile(settingsPath(),
-              "[Tovlane Setting]\r\nAlarmFile0=\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n");
-    EXPECT_EQ(ini.GetINIData(kSection, "AlarmFile0"), "こんにちは");
 }
 
 // Each writer, a process of its own, holds the lock across its read, edit
@@ -124,6 +119,14 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
 }
 
 TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
+    // The user's own settings folder appears, private, with the first save.
+    INIAccess fresh(dir.file("config/tovlane"));
+    fresh.FileName = "Tovlane.ini";
+    ::umask(022);
+    EXPECT_TRUE(fresh.SetINIData(kSection, "Port", "4"));
+    EXPECT_EQ(std::filesystem::status(dir.file("config/tovlane")).permissions(),
+              std::filesystem::perms::owner_all);
+
     TempDir elsewhere;
     writeFile(elsewhere.file("real.ini"), "[Tovlane Setting]\n");
     ::chmod(elsewhere.file("real.ini").c_str(), 0640);
@@ -157,11 +160,8 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     writeFile(settingsPath(), old);
     // Names and values the file could not hold.
     for (auto [key, value] :
-         {std::pair{"Port", "2\nAddress=evil"}, {"Po\nrt", "2"}, {"Po=rt", "2"}}) {
-        INIAccess ini = store();
-        EXPECT_FALSE(ini.SetINIData(kSection, key, value)) << key << value;
-        EXPECT_NE(ini.LastError, "");
-    }
+         {std::pair{"Port", "2\nAddress=evil"}, {"Po\nrt", "2"}, {"Po=rt", "2"}})
+        EXPECT_FALSE(store().SetINIData(kSection, key, value)) << key << value;
 
     // As "nobody": a read-only folder, and an unreadable file (a save would
     // replace it by the one key); then a full disk.
@@ -199,27 +199,6 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     EXPECT_EQ(readFile(settingsPath()), old);
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".tovlane-")) << entry.path();
-}
-
-// Without /proc, saves go through a named temporary file; the user's own
-// settings folder appears, private, with the first save.
-TEST_F(IniAccessTest, WithoutProcAndIntoANewFolder) {
-    EXPECT_TRUE(inChild([&] {
-        return ::unshare(CLONE_NEWNS) == 0 &&
-               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-               ::mount("none", "/proc", "tmpfs", 0, nullptr) == 0 &&
-               store().SetINIData(kSection, "Port", "3");
-    }));
-    EXPECT_EQ(readFile(settingsPath()), "[Tovlane Setting]\nPort=3\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2)
-        << "the settings and the lock file, and no temporary file";
-
-    INIAccess fresh(dir.file("config/tovlane"));
-    fresh.FileName = "Tovlane.ini";
-    ::umask(022);
-    EXPECT_TRUE(fresh.SetINIData(kSection, "Port", "4"));
-    EXPECT_EQ(std::filesystem::status(dir.file("config/tovlane")).permissions(),
-              std::filesystem::perms::owner_all);
 }
 
 TEST(TextCodec, Cp932CarriesWindowsJapaneseAndMarksTheRest) {
