@@ -138,6 +138,10 @@ struct Row {
     std::string wrapper = "";           // a command that starts tovlane
 };
 
+// /proc hidden; a sanitized program reads its options there, so its leak
+// check cannot be turned off and fails: the plain build runs these rows.
+const std::string kWithoutProc =
+    "/usr/bin/unshare -m --propagation private /bin/sh %DIR%/hide-proc";
 // Another user, with an environment of theirs.
 const std::string kNobody =
     "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/env ";
@@ -189,9 +193,8 @@ const Row kRows[] = {
      kIni + " を読み込めません: Too many levels of symbolic links", {}, "/usr/bin/ln -s Tovlane.ini"},
     {"version", "", "--version", "", 0, "", {}, "", "tovlane 0.11.9\n"},
     {"print", "AlarmFile0=あ\\e", "--print 0", "", 0, "", {}, "", printed("あ\\e")},
-    // LeakSanitizer, where built in, cannot work without /proc.
     {"no /proc: still the file beside the program", "", "--print 0", "", 0, "", {}, "", printed("x"),
-     "ASAN_OPTIONS=detect_leaks=0 /usr/bin/unshare -m --propagation private /bin/sh %DIR%/hide-proc"},
+     kWithoutProc},
     // Another user cannot write the program's folder: their own file, or the machine's.
     {"a user's own settings", "", "--print 0", "", 0, "", {}, "", printed("own"),
      kNobody + "XDG_CONFIG_HOME=%DIR%/home/.config HOME=/nonexistent"},
@@ -216,6 +219,8 @@ TEST_F(SendMode, EveryWayARunEnds) {
               "\\h\\s[0]\n\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n\r\n\\e\n");
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.name);
+        if (kSanitized && row.wrapper == kWithoutProc)
+            continue;
         std::filesystem::remove(dir.file("received"));
         int port = startServer(row.server);
         writeFile(settingsPath(), "[Tovlane Setting]\r\n" + row.keys +
