@@ -78,9 +78,8 @@ class SendMode : public ::testing::Test {
     // directory holds a settings file that must never be read.
     void SetUp() override {
         std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
-        std::filesystem::create_directories(dir.file("bin"));
-        std::filesystem::create_directories(dir.file("home/.config/tovlane"));
-        std::filesystem::create_directories(dir.file("shared/tovlane"));  // root's
+        for (const char* folder : {"bin", "home/.config/tovlane", "shared/tovlane"})
+            std::filesystem::create_directories(dir.file(folder));
         std::filesystem::copy_file(TOVLANE_BIN, program());
         writeFile(dir.file("Tovlane.ini"), "[Tovlane Setting]\nAlarmFile0=decoy\n");
         writeFile(dir.file("home/.config/tovlane/Tovlane.ini"),
