@@ -147,10 +147,11 @@ Result<std::string> followOwnLinks(const std::string& path) {
     return done;
 }
 
-// Waits for the lock file beside the target. It belongs to the folder's owner
-// (root makes it so) and only those who can write the folder can open it: 0600,
-// or 0660 for a folder its group may write. So nobody who could not change the
-// settings anyway can hold a save up.
+// Waits for the lock file beside the target. It is the saving user's or the
+// folder owner's (root's save in a user's folder hands it over), and only
+// those who can write the folder can open it: 0600, or 0660 for a folder its
+// group may write. So nobody who could not change the settings anyway can
+// hold a save up.
 Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait) {
     const std::string directory = directoryOf(target);
     const std::string path = joinPath(directory, "." + baseName(target) + ".lock");
@@ -241,7 +242,7 @@ Status writeReplacement(const std::string& target, std::string_view bytes) {
     };
     // A file that is replaced keeps its permission bits.
     struct stat old {};
-    bool keepMode = ::lstat(target.c_str(), &old) == 0;
+    bool keepMode = ::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     if ((keepMode && ::fchmod(temp.get(), old.st_mode & 07777) != 0) ||
         !writeAll(temp.get(), bytes) || ::fsync(temp.get()) != 0) {
         return fail(errno);
