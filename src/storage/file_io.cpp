@@ -147,11 +147,20 @@ Result<std::string> followOwnLinks(const std::string& path) {
     return done;
 }
 
-// Waits for the lock file beside the target. It is the saving user's or the
-// folder owner's (root's save in a user's folder hands it over), and only
-// those who can write the folder can open it: 0600, or 0660 for a folder its
-// group may write. So nobody who could not change the settings anyway can
-// hold a save up.
+// Whether only those who can write the folder can open the lock file: its
+// owner made it there (or is the folder's owner), others have no access, and
+// its group may open it only in a folder that group may write.
+bool onlyWritersCanOpen(const struct stat& lock, const struct stat& folder, bool shared) {
+    bool groupOfFolder = shared && lock.st_gid == folder.st_gid;
+    return S_ISREG(lock.st_mode) && lock.st_nlink == 1 && (lock.st_mode & 007) == 0 &&
+           ((lock.st_mode & 070) == 0 || groupOfFolder) &&
+           (lock.st_uid == ::geteuid() || lock.st_uid == folder.st_uid || groupOfFolder);
+}
+
+// Waits for the lock file beside the target, one that only those who can
+// write the folder can open (0600, or 0660 for a folder its group may write),
+// so that nobody who could not change the settings anyway can hold a save up.
+// Root's save in a user's folder hands the lock file over to the user.
 Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait) {
     const std::string directory = directoryOf(target);
     const std::string path = joinPath(directory, "." + baseName(target) + ".lock");
@@ -160,7 +169,7 @@ Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait)
         return unwritable(errno);
     const bool shared = (folder.st_mode & 022) == 020;  // group-writable, not world-writable
     constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    FileDescriptor lock(::open(path.c_str(), kFlags | O_CREAT | O_EXCL, shared ? 0660 : 0600));
+    FileDescriptor lock(::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
     const bool created = lock.get() >= 0;
     if (!created && errno == EEXIST)
         lock = FileDescriptor(::open(path.c_str(), kFlags));
@@ -171,18 +180,18 @@ Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait)
         return Error{ErrorCode::FileUnwritable,
                      "ロックファイル " + path + " を開けません（" + std::strerror(error) + "）"};
     }
-    // Root saving in a user's folder leaves the user a lock they can open.
-    if (created && ::geteuid() == 0 && folder.st_uid != 0 &&
-        ::fchown(lock.get(), folder.st_uid, shared ? folder.st_gid : gid_t(-1)) != 0) {
-        return unwritable(errno);
+    if (created) {
+        const uid_t owner = ::geteuid() == 0 ? folder.st_uid : uid_t(-1);
+        bool handed = (owner == uid_t(-1) && !shared) ||
+                      ::fchown(lock.get(), owner, shared ? folder.st_gid : gid_t(-1)) == 0;
+        if (!handed || ::fchmod(lock.get(), shared ? 0660 : 0600) != 0)
+            return unwritable(errno);
     }
-    // One name with several links could stand for any file.
-    bool trusted = created || (::fstat(lock.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-                               info.st_nlink == 1 &&
-                               (info.st_uid == ::geteuid() || info.st_uid == folder.st_uid));
-    if (!trusted) {
+    if (::fstat(lock.get(), &info) != 0 || !onlyWritersCanOpen(info, folder, shared)) {
         return Error{ErrorCode::FileUnwritable,
-                     "ロックファイル " + path + " はほかのユーザーのものなので使えません"};
+                     "ロックファイル " + path +
+                         " は、ほかのユーザーのものか、ほかの人も開けるか、通常のファイルでは"
+                         "ないので使えません"};
     }
     const auto deadline = std::chrono::steady_clock::now() + wait.limit;
     while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -208,7 +217,9 @@ void sweepLeftovers(const std::string& target) {
         return;
     while (const dirent* entry = ::readdir(folder)) {
         struct stat info {};
-        if (std::string_view(entry->d_name).starts_with(prefix) &&
+        std::string_view name(entry->d_name);
+        if (name.starts_with(prefix) && name.size() > prefix.size() &&
+            name.find_first_not_of("0123456789", prefix.size()) == std::string_view::npos &&
             ::fstatat(::dirfd(folder), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) {
             ::unlinkat(::dirfd(folder), entry->d_name, 0);
@@ -217,18 +228,46 @@ void sweepLeftovers(const std::string& target) {
     ::closedir(folder);
 }
 
-// A new file in the target's folder under a name no one can guess, made by
-// the kernel with the user's umask; name is set to its path.
+// The mode new files get, read without changing it: another thread may be
+// creating files meanwhile.
+mode_t modeForNewFile() {
+    auto status = readRegularFile("/proc/self/status");
+    std::size_t at = status ? status->find("\nUmask:\t") : std::string::npos;
+    if (at != std::string::npos)
+        return 0666 & ~static_cast<mode_t>(std::strtoul(status->c_str() + at + 8, nullptr, 8));
+    mode_t mask = ::umask(0);  // no /proc: the only other way to learn it
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// A new file in the target's folder under a name no one can guess, open to
+// this user alone until it is complete; name is set to its path.
 int openTemporary(const std::string& target, std::string& name) {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = joinPath(directoryOf(target), std::string(kTemporaryPrefix) + baseName(target) +
                                                  "-" + std::to_string(random()));
-        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     return -1;
+}
+
+// The replacement takes the replaced file's permission bits, and its owner
+// when root saves; a new file gets the user's umask, and when root saves in
+// a user's folder, the folder's owner.
+bool takeOwnerAndMode(int fd, const std::string& target) {
+    struct stat old {
+    }, folder{};
+    bool replacing = ::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    if (!replacing && ::stat(directoryOf(target).c_str(), &folder) == 0) {
+        old.st_uid = folder.st_uid;
+        old.st_gid = folder.st_gid;
+    }
+    bool owned = ::geteuid() != 0 || (old.st_uid == 0 && old.st_gid == 0) ||
+                 ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    return owned && ::fchmod(fd, replacing ? old.st_mode & 07777 : modeForNewFile()) == 0;
 }
 
 Status writeReplacement(const std::string& target, std::string_view bytes) {
@@ -240,11 +279,9 @@ Status writeReplacement(const std::string& target, std::string_view bytes) {
         ::unlink(tempPath.c_str());
         return unwritable(error);
     };
-    // A file that is replaced keeps its permission bits.
-    struct stat old {};
-    bool keepMode = ::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    if ((keepMode && ::fchmod(temp.get(), old.st_mode & 07777) != 0) ||
-        !writeAll(temp.get(), bytes) || ::fsync(temp.get()) != 0) {
+    // Written while private; opened up, as the file it replaces was, last.
+    if (!writeAll(temp.get(), bytes) || ::fsync(temp.get()) != 0 ||
+        !takeOwnerAndMode(temp.get(), target)) {
         return fail(errno);
     }
     if (temp.close() != 0 || ::rename(tempPath.c_str(), target.c_str()) != 0)
@@ -349,8 +386,11 @@ bool isMissingOrOwn(const std::string& path) {
 }
 
 Status makeDirectories(const std::string& path, unsigned mode) {
-    std::string made = path.starts_with('/') ? "/" : ".";
-    for (const std::string& name : components(path)) {
+    auto resolved = followOwnLinks(path);
+    if (!resolved)
+        return resolved.error();
+    std::string made = "/";
+    for (const std::string& name : components(*resolved)) {
         made = joinPath(made, name);
         if (::mkdir(made.c_str(), mode) != 0 && errno != EEXIST)
             return unwritableIn(errno, directoryOf(made));

@@ -92,11 +92,13 @@ TEST_F(IniAccessTest, SectionRuleAndEmptyReads) {
 }
 
 // Each writer, a process of its own, holds the lock across its read, edit
-// and replace, and sweeps what a writer that died left behind. Root saving
-// in a user's folder leaves the lock file the user's, so theirs still work.
+// and replace, and sweeps what a writer that died left behind. Root's saves
+// in a folder its group shares leave the files to the owner and the group.
 TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
-    writeFile(dir.file(".tovlane-Tovlane.ini-Ab12Cd"), "a writer died here");
+    writeFile(dir.file(".tovlane-Tovlane.ini-2718281828"), "a writer died here");
     ::chown(dir.path().c_str(), 65534, 65534);
+    ::chmod(dir.path().c_str(), 0770);
+    const mode_t mask = ::umask(007);
     std::vector<pid_t> writers;
     for (int w = 0; w < 4; ++w) {
         writers.push_back(::fork());
@@ -108,14 +110,19 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
     }
     for (pid_t writer : writers)
         ::waitpid(writer, nullptr, 0);
-    EXPECT_TRUE(inChild([&] {
-        INIAccess ini = store();
-        return becomeNobody() && ini.SetINIData(kSection, "K40", "v");
-    }));
+    // Root replaces the file, then its owner and a member of its group save.
+    for (auto [user, key] :
+         {std::pair<uid_t, const char*>{0, "K40"}, {65534, "K41"}, {65533, "K42"}}) {
+        EXPECT_TRUE(inChild([&] {
+            INIAccess ini = store();
+            return (user == 0 || becomeUser(user)) && ini.SetINIData(kSection, key, "v");
+        })) << user;
+    }
+    ::umask(mask);
     IniDocument file(readFile(settingsPath()));
-    for (int k = 0; k <= 40; ++k)
+    for (int k = 0; k <= 42; ++k)
         EXPECT_EQ(file.value(kSection, "K" + std::to_string(k)), "v") << k;
-    EXPECT_FALSE(std::filesystem::exists(dir.file(".tovlane-Tovlane.ini-Ab12Cd")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file(".tovlane-Tovlane.ini-2718281828")));
 }
 
 TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
@@ -168,7 +175,7 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     auto failsAsNobody = [&](const std::string& reason) {
         return inChild([&] {
             INIAccess ini = store();
-            return becomeNobody() && !ini.SetINIData(kSection, "P", "2") && ini.LastError == reason;
+            return becomeUser() && !ini.SetINIData(kSection, "P", "2") && ini.LastError == reason;
         });
     };
     ::chmod(dir.path().c_str(), 0555);
@@ -183,10 +190,12 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     const std::string lock = dir.file(".Tovlane.ini.lock");
     INIAccess ini = store();
     EXPECT_FALSE(ini.SetINIData(kSection, "P", "2"));
-    EXPECT_EQ(ini.LastError, "ロックファイル " + lock + " はほかのユーザーのものなので使えません");
+    EXPECT_EQ(ini.LastError, "ロックファイル " + lock +
+                                 " は、ほかのユーザーのものか、ほかの人も開けるか、通常のファイル"
+                                 "ではないので使えません");
     std::filesystem::remove(lock);
     ASSERT_TRUE(ini.SetINIData(kSection, "Port", "1"));
-    EXPECT_FALSE(inChild([&] { return becomeNobody() && ::open(lock.c_str(), O_RDONLY) >= 0; }));
+    EXPECT_FALSE(inChild([&] { return becomeUser() && ::open(lock.c_str(), O_RDONLY) >= 0; }));
     ::chmod(dir.path().c_str(), 0700);
     EXPECT_TRUE(inChild([&] {
         rlimit limit{8, 8};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <grp.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,8 +57,10 @@ inline bool inChild(const std::function<bool()>& body) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-inline bool becomeNobody() {
-    return ::setgid(65534) == 0 && ::setuid(65534) == 0;
+// Another user, by default nobody; always in nobody's group.
+inline bool becomeUser(uid_t uid = 65534) {
+    const gid_t groups[] = {65534};
+    return ::setgroups(1, groups) == 0 && ::setgid(uid) == 0 && ::setuid(uid) == 0;
 }
 
 }  // namespace tovlane::test
