@@ -20,8 +20,9 @@ fail() {
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 [ "$(readlink "$prefix/bin/tovlane")" = ../lib/tovlane/tovlane ] || fail "bin/tovlane is no link"
-"$prefix/bin/tovlane" --help | grep -qF "$prefix/lib/tovlane/Tovlane.ini" ||
-    fail "--help names no settings file in lib/tovlane"
+help=$("$prefix/bin/tovlane" --help)
+grep -qF "$prefix/lib/tovlane/Tovlane.ini" <<<"$help" || fail "--help names no settings file in lib/tovlane"
+grep -qF "AlarmFile0〜AlarmFile9 (エントリ 0〜9)" <<<"$help" || fail "--help lists no entry keys"
 desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desktop entry"
 [ "$(grep -c '^Exec=tovlane [0-9]$' "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
     fail "ten send actions"

@@ -12,13 +12,11 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(CommandLine, ArgumentsAreJoinedWithSingleSpaces) {
+// The arguments make one line, whose floor names the entry.
+TEST(CommandLine, JoinedArgumentsAndTheFloorWithinTheEntries) {
     const char* argv[] = {"tovlane", "3", "", "x y"};
     EXPECT_EQ(joinArguments(4, argv), "3  x y");
     EXPECT_EQ(joinArguments(1, argv), "");
-}
-
-TEST(CommandLine, EntryIndexIsTheFloorWithinTheEntries) {
     const std::pair<const char*, int> entries[] = {{" 3 ", 3},   {"3.7", 3},    {"0", 0},
                                                    {"9.999", 9}, {"1e-400", 0}, {"900000e-5", 9}};
     for (auto [text, index] : entries)

@@ -203,7 +203,7 @@ const Row kRows[] = {
     {"explained: the machine's settings", "", "-v 0", "", 9,
      "には書き込めないので、ユーザーごとの設定ファイルを使います（まだないあいだは " + kIni +
      " を既定値として読みます）\ntovlane: 設定ファイル " + kIni + " を読み込みました", {}, "", "",
-     kNobody + "XDG_CONFIG_HOME=relative HOME=%DIR%/nohome"},
+     kNobody + "-u XDG_CONFIG_HOME HOME=%DIR%/nohome"},
     {"explained: refused", "", "-v 0", "", 9,
      "アドレス 127.0.0.1 に接続します\ntovlane: 接続できません: Connection refused\n", {}},
     {"explained: 512", "", "--verbose 0", "--status 512", 1,

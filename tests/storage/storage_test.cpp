@@ -65,8 +65,8 @@ const std::string kSection = "Tovlane Setting";
 class IniAccessTest : public ::testing::Test {
   protected:
     // Named from the current directory, "../" and all.
-    INIAccess store() {
-        INIAccess ini(std::filesystem::relative(dir.path()));
+    INIAccess store(const std::string& folder = "", const std::string& machine = "") {
+        INIAccess ini(std::filesystem::relative(dir.file(folder)), machine);
         ini.FileName = "Tovlane.ini";
         return ini;
     }
@@ -110,6 +110,9 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
     }
     for (pid_t writer : writers)
         ::waitpid(writer, nullptr, 0);
+    struct stat made {};  // root made it the folder owner's
+    EXPECT_TRUE(::stat(settingsPath().c_str(), &made) == 0 &&
+                made.st_uid + made.st_gid == 2 * 65534);
     // Root replaces the file, then its owner and a member of its group save.
     for (auto [user, key] :
          {std::pair<uid_t, const char*>{0, "K40"}, {65534, "K41"}, {65533, "K42"}}) {
@@ -127,10 +130,8 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
 
 TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
     // The user's own settings folder appears, private, with the first save.
-    INIAccess fresh(dir.file("config/tovlane"));
-    fresh.FileName = "Tovlane.ini";
     ::umask(022);
-    EXPECT_TRUE(fresh.SetINIData(kSection, "Port", "4"));
+    EXPECT_TRUE(store("config/tovlane").SetINIData(kSection, "Port", "4"));
     EXPECT_EQ(std::filesystem::status(dir.file("config/tovlane")).permissions(),
               std::filesystem::perms::owner_all);
 
@@ -183,10 +184,13 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     EXPECT_TRUE(
         failsAsNobody("フォルダー " + dir.path() + " に書き込めません（Permission denied）"));
     ::chmod(dir.path().c_str(), 0777);
+    EXPECT_TRUE(inChild([&] {  // read before the machine's, so it must be nobody's own
+        INIAccess ini = store("", "/machine");
+        return becomeUser() && !ini.SetINIData(kSection, "P", "2");
+    }));
     ::chmod(settingsPath().c_str(), 0200);
     EXPECT_TRUE(failsAsNobody("Permission denied"));
-    // The lock file nobody left is nobody's: it is not trusted, and never
-    // waited for. Ours only we can open, so nobody else can hold a save up.
+    // Nobody's lock file is not trusted, and ours nobody else can open.
     const std::string lock = dir.file(".Tovlane.ini.lock");
     INIAccess ini = store();
     EXPECT_FALSE(ini.SetINIData(kSection, "P", "2"));
