@@ -3,77 +3,111 @@
 namespace tovlane {
 namespace {
 
-// No real reply comes near this; more is noise, not SSTP.
-constexpr std::size_t kMaxReplyHead = 64 * 1024;
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Consumes one or more digits from the front of text.
-bool takeDigits(std::string_view& text) {
-    std::size_t count = 0;
-    while (count < text.size() && isDigit(text[count]))
-        ++count;
-    text.remove_prefix(count);
-    return count > 0;
+enum class Match { Yes, No, More };
+
+// Whether text starts an SSTP status line, "SSTP/" digits "." digits " " and
+// three digits, then a space or the line's end (ended: nothing follows text);
+// More when the bytes so far cannot tell. code is set on Yes.
+Match matchStatusLine(std::string_view text, bool ended, int& code) {
+    std::size_t at = 0;
+    const Match more = ended ? Match::No : Match::More;
+    for (char expected : std::string_view("SSTP/")) {
+        if (at == text.size())
+            return more;
+        if (text[at++] != expected)
+            return Match::No;
+    }
+    for (char separator : {'.', ' '}) {
+        std::size_t digits = at;
+        while (at < text.size() && isDigit(text[at]))
+            ++at;
+        if (at == text.size())
+            return more;
+        if (at == digits || text[at++] != separator)
+            return Match::No;
+    }
+    code = 0;
+    for (int k = 0; k < 3; ++k, ++at) {
+        if (at == text.size())
+            return more;
+        if (!isDigit(text[at]))
+            return Match::No;
+        code = code * 10 + (text[at] - '0');
+    }
+    if (at == text.size())
+        return ended ? Match::Yes : Match::More;
+    return text[at] == ' ' ? Match::Yes : Match::No;
 }
 
 }  // namespace
 
 std::optional<int> parseStatusLine(std::string_view line) {
-    constexpr std::string_view kPrefix = "SSTP/";
-    if (!line.starts_with(kPrefix))
-        return std::nullopt;
-    line.remove_prefix(kPrefix.size());
-    if (!takeDigits(line) || !line.starts_with('.'))
-        return std::nullopt;
-    line.remove_prefix(1);
-    if (!takeDigits(line) || !line.starts_with(' '))
-        return std::nullopt;
-    line.remove_prefix(1);
-    if (line.size() < 3 || !isDigit(line[0]) || !isDigit(line[1]) || !isDigit(line[2])) {
-        return std::nullopt;
-    }
-    if (line.size() > 3 && line[3] != ' ')
-        return std::nullopt;
-    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    int code = 0;
+    return matchStatusLine(line, true, code) == Match::Yes ? std::optional(code) : std::nullopt;
 }
 
 SstpReply::State SstpReply::feed(std::string_view bytes) {
-    if (state_ != State::Incomplete)
-        return state_;
-    pending_.append(bytes);
-    std::size_t newline;
-    while (state_ == State::Incomplete && (newline = pending_.find('\n')) != std::string::npos) {
-        std::string_view line(pending_.data(), newline);
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-        takeLine(line);
-        pending_.erase(0, newline + 1);
+    for (std::size_t i = 0; i < bytes.size() && state_ == State::Incomplete; ++i) {
+        if (statusLineEnded_)
+            feedHeaders(bytes[i]);
+        else
+            feedStatusLine(bytes[i]);
     }
-    if (state_ == State::Incomplete && pending_.size() > kMaxReplyHead)
-        state_ = State::NotSstp;
     return state_;
 }
 
 void SstpReply::close() {
-    if (state_ == State::Incomplete && !pending_.empty()) {
-        std::string_view line = pending_;
-        takeLine(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
-    }
+    if (state_ == State::Incomplete && !statusLineEnded_ && !statusLine_.empty())
+        decide(true);
 }
 
-void SstpReply::takeLine(std::string_view line) {
-    if (!status_) {
-        status_ = parseStatusLine(line);
-        if (status_)
-            statusLine_ = line;
-        else
-            state_ = State::NotSstp;
-    } else if (line.empty()) {
-        state_ = State::Complete;
+void SstpReply::feedStatusLine(char c) {
+    if (c == '\n') {
+        statusLineEnded_ = true;
+        if (!status_)
+            decide(true);
+        else if (statusLine_.ends_with('\r'))
+            statusLine_.pop_back();
+        return;
     }
+    if (statusLine_.size() < kShownStatusLine)
+        statusLine_ += c;
+    if (!status_)
+        decide(false);
+}
+
+// Judges the status line from its first bytes: a CR at the end of what has
+// come may still be the start of the line end, so it does not count yet.
+void SstpReply::decide(bool lineEnded) {
+    std::string_view text = statusLine_;
+    if (text.ends_with('\r'))
+        text.remove_suffix(1);
+    bool full = !lineEnded && statusLine_.size() >= kShownStatusLine;
+    int code = 0;
+    Match match = matchStatusLine(text, lineEnded || full, code);
+    if (match == Match::Yes)
+        status_ = code;
+    if (match == Match::No) {
+        state_ = State::NotSstp;
+        statusLine_.clear();
+    }
+    if (lineEnded && status_)
+        statusLine_.resize(text.size());
+}
+
+void SstpReply::feedHeaders(char c) {
+    if (c != '\n') {
+        ++lineLength_;
+        lineEndsInCr_ = c == '\r';
+        return;
+    }
+    if (lineLength_ == 0 || (lineLength_ == 1 && lineEndsInCr_))
+        state_ = State::Complete;
+    lineLength_ = 0;
 }
 
 }  // namespace tovlane
