@@ -61,6 +61,14 @@ for option in --help -h; do
         fail "tovlane-settings $option"
 done
 
+for port in abc 70000; do
+    status=0
+    message=$("$standin" --port "$port" 2>&1 >/dev/null) || status=$?
+    if [ "$status" != 2 ] || ! grep -qF -- "from 0 to 65535, not \"$port\"" <<<"$message"; then
+        fail "stand-in --port $port: status $status, $message"
+    fi
+done
+
 mkdir "$prefix/server"
 STANDIN=$standin start_standin "$prefix/server" --count 1 --quiet --raw "$prefix/received"
 printf '[Tovlane Setting]\nPort=%s\nAlarmFile4=\\h\\s[0]installed\n' "$standin_port" \

@@ -7,10 +7,12 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/write.hpp>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
@@ -63,6 +65,20 @@ Mode parseMode(const std::string& text) {
     usage(("unknown mode " + text).c_str());
 }
 
+// The whole of text as a number from low to high, or the usage and status 2.
+template <typename Number>
+Number wholeNumber(const std::string& flag, const std::string& text, Number low, Number high) {
+    Number value{};
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low ||
+        value > high) {
+        usage((flag + " takes a whole number from " + std::to_string(low) + " to " +
+               std::to_string(high) + ", not \"" + text + "\"")
+                  .c_str());
+    }
+    return value;
+}
+
 Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
@@ -83,17 +99,18 @@ Options parseOptions(int argc, char** argv) {
         if (flag == "--bind") {
             options.bind = value;
         } else if (flag == "--port") {
-            options.port = static_cast<unsigned short>(std::stoi(value));
+            options.port = wholeNumber<unsigned short>(flag, value, 0, 65535);
         } else if (flag == "--mode") {
             options.mode = parseMode(value);
         } else if (flag == "--status") {
-            options.status = std::stoi(value);
+            options.status = wholeNumber(flag, value, 0, 999);
         } else if (flag == "--raw") {
             options.rawFile = value;
         } else if (flag == "--count") {
-            options.count = std::stol(value);
+            options.count = wholeNumber(flag, value, 0L, std::numeric_limits<long>::max());
         } else if (flag == "--max-request") {
-            options.maxRequest = std::stoul(value);
+            options.maxRequest =
+                wholeNumber(flag, value, std::size_t{0}, std::numeric_limits<std::size_t>::max());
         }
     }
     return options;
