@@ -16,30 +16,51 @@ bool isDigitOrPoint(char c) {
     return (c >= '0' && c <= '9') || c == '.';
 }
 
-// For a number from_chars found out of range: whether it is too small to
-// hold (1e-400) rather than too large (1e400). Its decimal magnitude is the
-// place of the first nonzero digit, shifted by the exponent.
-bool isTooSmall(std::string_view number) {
+// Beyond any range the program checks: a floor this large stands for all larger.
+constexpr long long kSaturated = 1'000'000'000'000'000'000LL;
+constexpr std::size_t kSaturatedDigits = 18;
+
+// The exponent as written, held within reach of any mantissa.
+long long exponentOf(std::string_view text) {
+    bool negative = text.starts_with('-');
+    text.remove_prefix(negative || text.starts_with('+') ? 1 : 0);
+    long long exponent = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), exponent);
+    constexpr long long kFar = 1LL << 40;
+    exponent = error != std::errc() ? kFar : std::min(exponent, kFar);
+    return negative ? -exponent : exponent;
+}
+
+// The floor of a well-formed unsigned decimal, computed on its digits, so
+// that 4.9999999999999999 is 4 and not the 5 its nearest double would give.
+long long floorOfDigits(std::string_view number, bool negative) {
     std::size_t e = number.find_first_of("eE");
     std::string_view mantissa = number.substr(0, e);
-    long exponent = 0;
-    if (e != std::string_view::npos) {
-        std::string_view digits = number.substr(e + 1);
-        bool negative = digits.starts_with('-');
-        digits.remove_prefix(negative || digits.starts_with('+') ? 1 : 0);
-        auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
-        // Beyond any mantissa's reach, and far from overflowing the sum below.
-        constexpr long kFar = 1L << 40;
-        exponent = error != std::errc() ? kFar : std::min(exponent, kFar);
-        exponent = negative ? -exponent : exponent;
-    }
     std::size_t point = std::min(mantissa.find('.'), mantissa.size());
-    std::size_t first = mantissa.find_first_of("123456789");
-    if (first == std::string_view::npos)
-        return true;
-    long magnitude =
-        first < point ? static_cast<long>(point - first) - 1 : -static_cast<long>(first - point);
-    return magnitude + exponent < 0;
+    std::string digits(mantissa.substr(0, point));
+    if (point < mantissa.size())
+        digits += mantissa.substr(point + 1);
+    long long shift =
+        (e == std::string_view::npos ? 0 : exponentOf(number.substr(e + 1))) -
+        static_cast<long long>(mantissa.size() - std::min(point + 1, mantissa.size()));
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+    if (digits.empty())
+        return 0;  // zero, whatever its sign and exponent
+    // The digits left of the point, and whether any right of it is not zero.
+    long long whole = static_cast<long long>(digits.size()) + shift;
+    if (whole > static_cast<long long>(kSaturatedDigits))
+        return negative ? -kSaturated : kSaturated;
+    std::string_view integer(digits.data(), static_cast<std::size_t>(std::max(whole, 0LL)));
+    if (whole > static_cast<long long>(digits.size()))
+        integer = digits;
+    bool fraction = whole < static_cast<long long>(digits.size()) &&
+                    digits.find_first_not_of('0', integer.size()) != std::string::npos;
+    long long value = 0;
+    for (char c : integer)
+        value = value * 10 + (c - '0');
+    for (long long k = static_cast<long long>(digits.size()); k < whole; ++k)
+        value *= 10;
+    return negative ? -value - (fraction ? 1 : 0) : value;
 }
 
 }  // namespace
@@ -54,42 +75,37 @@ std::string joinArguments(int argc, const char* const* argv) {
     return line;
 }
 
-std::optional<double> parseNumber(std::string_view text) {
+std::optional<long long> floorOfNumber(std::string_view text) {
     text = trimBlanks(text);
     // from_chars takes no "+", and reads "inf" and "nan": a number starts
     // with a digit or a point once its one sign is off.
     bool plus = text.starts_with('+');
     if (plus)
         text.remove_prefix(1);
-    std::string_view digits = (!plus && text.starts_with('-')) ? text.substr(1) : text;
-    if (digits.empty() || !isDigitOrPoint(digits.front()))
+    bool negative = !plus && text.starts_with('-');
+    std::string_view number = negative ? text.substr(1) : text;
+    if (number.empty() || !isDigitOrPoint(number.front()))
         return std::nullopt;
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (end != text.data() + text.size())
+    double ignored = 0;  // from_chars only checks the form
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ignored);
+    if (end != text.data() + text.size() ||
+        (error != std::errc() && error != std::errc::result_out_of_range)) {
         return std::nullopt;
-    if (error == std::errc::result_out_of_range) {
-        // The smallest number of the right sign floors as the exact one would.
-        double size = isTooSmall(text) ? std::numeric_limits<double>::denorm_min() : HUGE_VAL;
-        return text.front() == '-' ? -size : size;
     }
-    if (error != std::errc())
-        return std::nullopt;
-    return value;
+    return floorOfDigits(number, negative);
 }
 
 Result<int> parseEntryIndex(const std::string& commandLine, int entryCount) {
     const std::string shown = "コマンドライン " + quoted(commandLine) + " ";
-    auto number = parseNumber(commandLine);
-    if (!number)
+    auto floored = floorOfNumber(commandLine);
+    if (!floored)
         return Error{ErrorCode::NotANumber,
                      shown + "は数値ではありません（使い方は tovlane --help）"};
-    double floored = std::floor(*number);
-    if (!(floored >= std::numeric_limits<std::int16_t>::min() &&
-          floored <= std::numeric_limits<std::int16_t>::max())) {
+    if (*floored < std::numeric_limits<std::int16_t>::min() ||
+        *floored > std::numeric_limits<std::int16_t>::max()) {
         return Error{ErrorCode::OutOfRange, shown + "は範囲外です（-32768〜32767）"};
     }
-    int index = static_cast<int>(floored);
+    int index = static_cast<int>(*floored);
     if (index < 0 || index >= entryCount) {
         return Error{ErrorCode::NoSuchEntry,
                      shown + "のエントリ " + std::to_string(index) + " はありません（0〜" +

@@ -12,9 +12,11 @@ namespace tovlane {
 // command-line string the launcher works with.
 std::string joinArguments(int argc, const char* const* argv);
 
-// A decimal number with an optional sign, fraction and exponent, blanks
-// around it allowed; nullopt for anything else ("inf" and "nan" included).
-std::optional<double> parseNumber(std::string_view text);
+// The floor of a decimal number with an optional sign, fraction and
+// exponent, blanks around it allowed, taken of the number as written; floors
+// beyond 10^18 either way are held at it. nullopt for anything else ("inf"
+// and "nan" included).
+std::optional<long long> floorOfNumber(std::string_view text);
 
 // The command line's number, floored and taken as a 16-bit signed index that
 // must name one of the entries: NotANumber, OutOfRange or NoSuchEntry else.

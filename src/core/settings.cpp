@@ -17,13 +17,10 @@ namespace {
 
 // The floor of the stored index when it names a request line or "none" (-1).
 std::optional<int> protocolIndexFrom(const std::string& text) {
-    auto number = parseNumber(text);
-    if (!number)
+    auto floored = floorOfNumber(text);
+    if (!floored || *floored < -1 || *floored >= static_cast<long long>(kRequestLines.size()))
         return std::nullopt;
-    double floored = std::floor(*number);
-    if (floored < -1 || floored >= static_cast<double>(kRequestLines.size()))
-        return std::nullopt;
-    return static_cast<int>(floored);
+    return static_cast<int>(*floored);
 }
 
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
@@ -136,10 +133,9 @@ Result<std::string_view> selectedRequestLine(const Settings& settings, const INI
     if (!index)
         return index.error();
     if (*index < 0) {
-        return Error{
-            ErrorCode::BadProtocolId,
-            store.ReadPath +
-                " の ProtocolID \"-1\" ではリクエスト行が選ばれていないため送信できません"};
+        return Error{ErrorCode::BadProtocolId,
+                     store.ReadPath + " の ProtocolID " + quoted(settings.values[kProtocolKey]) +
+                         " ではリクエスト行が選ばれていないため送信できません"};
     }
     return kRequestLines[*index];
 }
@@ -147,6 +143,8 @@ Result<std::string_view> selectedRequestLine(const Settings& settings, const INI
 Result<unsigned short> portNumber(const Settings& settings, const INIAccess& store) {
     const std::string& stored = settings.values[kPortKey];
     std::string_view text = trimBlanks(stored);
+    if (text.size() > 1 && text.starts_with('+'))  // as the command line takes "+3"
+        text.remove_prefix(1);
     unsigned value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 ||

@@ -17,17 +17,23 @@ TEST(CommandLine, JoinedArgumentsAndTheFloorWithinTheEntries) {
     const char* argv[] = {"tovlane", "3", "", "x y"};
     EXPECT_EQ(joinArguments(4, argv), "3  x y");
     EXPECT_EQ(joinArguments(1, argv), "");
-    const std::pair<const char*, int> entries[] = {{" 3 ", 3},   {"3.7", 3},    {"0", 0},
-                                                   {"9.999", 9}, {"1e-400", 0}, {"900000e-5", 9}};
+    const std::pair<const char*, int> entries[] = {{" 3 ", 3},
+                                                   {"3.7", 3},
+                                                   {"0", 0},
+                                                   {"9.999", 9},
+                                                   {"1e-400", 0},
+                                                   {"900000e-5", 9},
+                                                   {"4.9999999999999999", 4},
+                                                   {"9.99999999999999999999", 9}};
     for (auto [text, index] : entries)
         EXPECT_EQ(*parseEntryIndex(text, 10), index) << text;
     // The reason names the floor; the end-to-end rows show each whole message.
     const std::pair<const char*, const char*> errors[] = {
-        {"-0.5", "エントリ -1 "},     {"10", "エントリ 10 "},
-        {"32767", "エントリ 32767 "}, {"-32768", "エントリ -32768 "},
-        {"32768", "範囲外"},          {"-32768.5", "範囲外"},
-        {"1e999", "範囲外"},          {"-1e-400", "エントリ -1 "},
-        {"3 4", "\"3 4\" は数値では"}};
+        {"-0.5", "エントリ -1 "},      {"10", "エントリ 10 "},
+        {"32767", "エントリ 32767 "},  {"-32768", "エントリ -32768 "},
+        {"32768", "範囲外"},           {"-32768.5", "範囲外"},
+        {"1e999", "範囲外"},           {"-1e-400", "エントリ -1 "},
+        {"3 4", "\"3 4\" は数値では"}, {"32767.9999999999999999", "エントリ 32767 "}};
     for (auto [text, reason] : errors) {
         auto index = parseEntryIndex(text, 10);
         ASSERT_FALSE(index.ok()) << text;
@@ -78,8 +84,9 @@ TEST(Settings, PortIsAWholeNumberFrom1To65535) {
     INIAccess store = settingsStore({"/opt/t"});
     Settings settings;
     const std::pair<const char*, int> ports[] = {
-        {"9801", 9801}, {" 1 ", 1}, {"65535", 65535}, {"", 0},      {"0", 0},          {"65536", 0},
-        {"-1", 0},      {"+80", 0}, {"80.0", 0},      {"9801x", 0}, {"99999999999", 0}};
+        {"9801", 9801}, {" 1 ", 1},   {"65535", 65535},  {"", 0},
+        {"0", 0},       {"65536", 0}, {"-1", 0},         {"+80", 80},
+        {"80.0", 0},    {"9801x", 0}, {"99999999999", 0}};
     for (auto [text, port] : ports) {
         settings.values[kPortKey] = text;
         auto number = portNumber(settings, store);
