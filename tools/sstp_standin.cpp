@@ -35,6 +35,7 @@ struct Options {
     unsigned short port = 9801;
     Mode mode = Mode::Reply;
     int status = 200;
+    std::string reason;  // the status line's text; "" for the usual one
     std::string rawFile;
     long count = 0;  // stop after this many requests; 0 = never
     bool quiet = false;
@@ -47,6 +48,7 @@ struct Options {
                  "%s%s%s"
                  "usage: sstp-standin [--bind ADDR] [--port N (0: any free port)]\n"
                  "                    [--mode reply|keep-open|close|silent] [--status CODE]\n"
+                 "                    [--reason TEXT]\n"
                  "                    [--raw FILE] [--count N] [--quiet] [--unterminated]\n"
                  "                    [--max-request BYTES]\n",
                  problem ? "sstp-standin: " : "", problem ? problem : "", problem ? "\n" : "");
@@ -89,8 +91,9 @@ Options parseOptions(int argc, char** argv) {
             (flag == "--quiet" ? options.quiet : options.unterminated) = true;
             continue;
         }
-        static const std::set<std::string> withValue = {
-            "--bind", "--port", "--mode", "--status", "--raw", "--count", "--max-request"};
+        static const std::set<std::string> withValue = {"--bind",   "--port",       "--mode",
+                                                        "--status", "--reason",     "--raw",
+                                                        "--count",  "--max-request"};
         if (withValue.count(flag) == 0)
             usage(("unknown option " + flag).c_str());
         if (i + 1 >= argc)
@@ -104,6 +107,8 @@ Options parseOptions(int argc, char** argv) {
             options.mode = parseMode(value);
         } else if (flag == "--status") {
             options.status = wholeNumber(flag, value, 0, 999);
+        } else if (flag == "--reason") {
+            options.reason = value;
         } else if (flag == "--raw") {
             options.rawFile = value;
         } else if (flag == "--count") {
@@ -270,7 +275,8 @@ void Session::respond(const std::string& request) {
     }
     if (options.mode == Mode::Silent)
         return drainUntilClosed();
-    reply_ = "SSTP/1.1 " + std::to_string(options.status) + " " + reasonPhrase(options.status) +
+    reply_ = "SSTP/1.1 " + std::to_string(options.status) + " " +
+             (options.reason.empty() ? reasonPhrase(options.status) : options.reason) +
              (options.unterminated ? "" : "\r\n\r\n");
     asio::async_write(socket_, asio::buffer(reply_),
                       [self = shared_from_this()](asio::error_code error, std::size_t) {

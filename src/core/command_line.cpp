@@ -95,21 +95,21 @@ std::optional<long long> floorOfNumber(std::string_view text) {
     return floorOfDigits(number, negative);
 }
 
-Result<int> parseEntryIndex(const std::string& commandLine, int entryCount) {
+Outcome<int> parseEntryIndex(const std::string& commandLine, int entryCount) {
     const std::string shown = "コマンドライン " + quoted(commandLine) + " ";
     auto floored = floorOfNumber(commandLine);
     if (!floored)
-        return Error{ErrorCode::NotANumber,
-                     shown + "は数値ではありません（使い方は tovlane --help）"};
+        return RunError{Ending::NotANumber,
+                        shown + "は数値ではありません（使い方は tovlane --help）"};
     if (*floored < std::numeric_limits<std::int16_t>::min() ||
         *floored > std::numeric_limits<std::int16_t>::max()) {
-        return Error{ErrorCode::OutOfRange, shown + "は範囲外です（-32768〜32767）"};
+        return RunError{Ending::OutOfRange, shown + "は範囲外です（-32768〜32767）"};
     }
     int index = static_cast<int>(*floored);
     if (index < 0 || index >= entryCount) {
-        return Error{ErrorCode::NoSuchEntry,
-                     shown + "のエントリ " + std::to_string(index) + " はありません（0〜" +
-                         std::to_string(entryCount - 1) + " を指定してください）"};
+        return RunError{Ending::NoSuchEntry,
+                        shown + "のエントリ " + std::to_string(index) + " はありません（0〜" +
+                            std::to_string(entryCount - 1) + " を指定してください）"};
     }
     return index;
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "storage/result.h"
+#include "core/exit_status.h"
 
 namespace tovlane {
 
@@ -20,6 +20,6 @@ std::optional<long long> floorOfNumber(std::string_view text);
 
 // The command line's number, floored and taken as a 16-bit signed index that
 // must name one of the entries: NotANumber, OutOfRange or NoSuchEntry else.
-Result<int> parseEntryIndex(const std::string& commandLine, int entryCount);
+Outcome<int> parseEntryIndex(const std::string& commandLine, int entryCount);
 
 }  // namespace tovlane

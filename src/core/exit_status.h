@@ -1,33 +1,82 @@
 #pragma once
 
+#include <array>
+#include <string_view>
+
 #include "storage/result.h"
 
 namespace tovlane {
 
-// The process exit statuses, one for each way a run can end. README and
-// --help list them; scripts and hotkey tools may rely on the numbers.
-enum ExitStatus : int {
-    kExitAccepted = 0,              // request written and accepted by the server
-    kExitRefusedByServer = 1,       // the server answered with a non-2xx status
-    kExitNotANumber = 2,            // the command line is not a number
-    kExitOutOfRange = 3,            // the number does not fit in 16 bits
-    kExitNoSuchEntry = 4,           // the number is not an entry 0 to 9
-    kExitEmptyEntry = 5,            // the chosen entry is empty: nothing to send
-    kExitBadProtocolId = 6,         // "ProtocolID" is not a usable request line
-    kExitBadPort = 7,               // "Port" is not a whole number 1 to 65535
-    kExitUnreadableScript = 8,      // the script file exists but cannot be read
-    kExitConnectionFailed = 9,      // refused, host not found, reset, ...
-    kExitSettingsUnavailable = 10,  // the settings window cannot be opened
-    kExitSettingsUnreadable = 11,   // Tovlane.ini exists but cannot be read as a file
-    kExitSystemFailure = 12,        // the system refused memory or a file descriptor
+// Every way a run can end. Scripts and hotkey tools rely on the numbers.
+enum class Ending {
+    Accepted,             // request written and accepted by the server
+    RefusedByServer,      // the server answered with a non-2xx status
+    NotANumber,           // the command line is not a number
+    OutOfRange,           // the number does not fit in 16 bits
+    NoSuchEntry,          // the number is not an entry 0 to 9
+    EmptyEntry,           // the chosen entry is empty: nothing to send
+    BadProtocolId,        // "ProtocolID" is not a usable request line
+    BadPort,              // "Port" is not a whole number 1 to 65535
+    UnreadableScript,     // the script file exists but cannot be read
+    ConnectionFailed,     // refused, host not found, reset, ...
+    SettingsUnavailable,  // the settings window cannot be opened
+    SettingsUnreadable,   // Tovlane.ini exists but cannot be read as a file
+    SystemFailure,        // the system refused memory, a file descriptor or a process
+    OutputUnwritable,     // what was asked for could not be written to stdout
 };
 
-struct ErrorEnd {
-    ExitStatus status;
-    bool silent;  // ends that are no fault of the user's input print nothing
+struct EndingRow {
+    Ending ending;
+    int status;
+    // Silent ends are no fault of the user's input: a run from a hotkey or
+    // cron stays quiet about them, a terminal is told.
+    bool silent;
+    std::string_view help;  // the line --help shows beside the status
 };
 
-// How a run that stopped on this error ends.
-ErrorEnd errorEnd(ErrorCode code);
+// The one list of endings: --help prints it, the README and the manual page
+// repeat it (a test keeps them in step).
+inline constexpr auto kEndings = std::to_array<EndingRow>({
+    {Ending::Accepted, 0, false, "送信し、サーバーが受け付けた (2xx の応答、または応答なしで切断)"},
+    {Ending::RefusedByServer, 1, true,
+     "サーバーが 2xx 以外の応答を返した (例: 420 Refuse, 512 Invisible)"},
+    {Ending::NotANumber, 2, false, "コマンドラインが数値ではない"},
+    {Ending::OutOfRange, 3, false, "コマンドラインの数値が範囲外 (-32768〜32767)"},
+    {Ending::NoSuchEntry, 4, false, "そのエントリはない (0〜9 以外)"},
+    {Ending::EmptyEntry, 5, true, "エントリが空で、送るものがない"},
+    {Ending::BadProtocolId, 6, false, "ProtocolID が使えない値"},
+    {Ending::BadPort, 7, false, "Port が 1〜65535 の整数ではない"},
+    {Ending::UnreadableScript, 8, false, "スクリプトファイルを読み込めない"},
+    {Ending::ConnectionFailed, 9, true, "接続できない (拒否、ホスト名不明、切断など)"},
+    {Ending::SettingsUnavailable, 10, false, "設定画面を開けない"},
+    {Ending::SettingsUnreadable, 11, false,
+     "設定ファイルがあるのに読み込めない (ディレクトリ、FIFO、権限、大きすぎるなど)"},
+    {Ending::SystemFailure, 12, false, "メモリ、ファイル記述子、プロセスが足りない"},
+    {Ending::OutputUnwritable, 13, false,
+     "標準出力に書き込めない (--print, --help, --version の出力先がいっぱい、閉じているなど)"},
+});
+
+constexpr bool endingsInOrder() {
+    for (std::size_t i = 0; i < kEndings.size(); ++i) {
+        if (static_cast<std::size_t>(kEndings[i].ending) != i)
+            return false;
+    }
+    return true;
+}
+static_assert(endingsInOrder(), "kEndings lists every Ending once, in order");
+
+constexpr const EndingRow& endingRow(Ending ending) {
+    return kEndings[static_cast<std::size_t>(ending)];
+}
+
+// A run's failure: how it ends and the line that says why.
+using RunError = Failure<Ending>;
+template <typename T = std::monostate>
+using Outcome = Result<T, RunError>;
+
+// A storage failure as a run ends on it, with its reason: the system running
+// short is the system's failure whatever the step; anything else ends as
+// `otherwise`.
+RunError runError(Error error, Ending otherwise);
 
 }  // namespace tovlane

@@ -2,19 +2,22 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/command_line.h"
 #include "core/exit_status.h"
 #include "core/messages.h"
+#include "core/output.h"
 #include "core/settings.h"
 #include "core/sstp_request.h"
 #include "core/sstp_sender.h"
 #include "core/version.h"
 #include "storage/file_io.h"
+#include "storage/text_codec.h"
 #include "storage/wr_text.h"
 
 namespace tovlane {
@@ -22,101 +25,165 @@ namespace {
 
 constexpr const char* kSettingsProgram = "tovlane-settings";
 
-// How a run goes: sent quietly, sent explaining each step, or printed.
-enum class Mode { Send, Verbose, Print };
+// What the options before the number ask for.
+struct Options {
+    bool verbose = false;  // -v: explain each step
+    bool quiet = false;    // -q: no explanation even on a terminal
+    bool print = false;    // --print: show the request instead of sending it
+};
 
-void say(const std::string& line) {
-    std::fprintf(stderr, "tovlane: %s\n", line.c_str());
+// The options that lead the arguments; returns how many there were.
+int takeOptions(int argc, const char* const* argv, Options& options) {
+    int taken = 0;
+    for (int i = 1; i < argc; ++i, ++taken) {
+        std::string_view arg = argv[i];
+        if (arg == "-v" || arg == "--verbose")
+            options.verbose = true, options.quiet = false;
+        else if (arg == "-q" || arg == "--quiet")
+            options.quiet = true, options.verbose = false;
+        else if (arg == "--print")
+            options.print = true;
+        else
+            break;
+    }
+    return taken;
 }
 
-// The one place where an error becomes what the user sees: one line on
-// stderr (for the silent ends only when asked to explain) and the status.
-int endWith(const Status& outcome, Mode mode) {
+// A silent end says why when asked to explain, when printing, or when a
+// person at a terminal would otherwise see nothing at all; from a hotkey,
+// cron or a pipe it stays silent.
+bool explainsSilentEnds(const Options& options) {
+    if (options.verbose || options.print)
+        return true;
+    return !options.quiet && ::isatty(STDERR_FILENO) == 1;
+}
+
+// The one place where an outcome becomes what the user sees: one line on
+// stderr (for the silent ends only when they are explained) and the status.
+int endWith(const Outcome<>& outcome, const Options& options) {
     if (outcome)
-        return kExitAccepted;
-    ErrorEnd end = errorEnd(outcome.error().code);
-    if (!end.silent || mode == Mode::Verbose)
-        say(outcome.error().reason);
+        return endingRow(Ending::Accepted).status;
+    const EndingRow& end = endingRow(outcome.error().code);
+    if (!end.silent || explainsSilentEnds(options))
+        tell(outcome.error().reason);
     return end.status;
 }
 
+// Everything written to stdout must arrive: a full disk or a closed stdout
+// is an error, not a quiet success.
+Outcome<> finished(LineWriter& out) {
+    if (int error = out.finish())
+        return RunError{Ending::OutputUnwritable,
+                        std::string("標準出力に書き込めません: ") + std::strerror(error)};
+    return {};
+}
+
 // The settings file's place and the keys it holds, from the key table.
-std::string settingsHelp() {
+void writeSettingsHelp(LineWriter& out) {
     auto place = settingsPlace();
-    if (!place)
-        return "設定ファイル: " + place.error().reason + "\n";
-    std::string help = "設定ファイル: " + settingsStore(*place).FullPath() + "\n  " + place->why +
-                       "\n  セクション [" + kSettingsSection + "] のキー:\n";
+    if (!place) {
+        out.line("設定ファイル: " + place.error().reason);
+        return;
+    }
+    out.line("設定ファイル: " + settingsStore(*place).FullPath());
+    out.line("  " + place->why);
+    out.line("  セクション [" + std::string(kSettingsSection) + "] のキー:");
     for (const SettingKey& key : kSettingKeys) {
         if (key.kind != KeyKind::Entry)
-            help +=
-                "    " + std::string(key.name) + " (空なら " + std::string(key.fallback) + ")\n";
+            out.line("    " + std::string(key.name) + " (空なら " + std::string(key.fallback) +
+                     ")");
     }
-    help += "    " + std::string(kSettingKeys[entryKey(0)].name) + "〜" +
-            std::string(kSettingKeys[entryKey(kEntryCount - 1)].name) + " (エントリ 0〜" +
-            std::to_string(kEntryCount - 1) + ")\n";
-    return help;
+    out.line("    " + std::string(kSettingKeys[entryKey(0)].name) + "〜" +
+             std::string(kSettingKeys[entryKey(kEntryCount - 1)].name) + " (エントリ 0〜" +
+             std::to_string(kEntryCount - 1) + ")");
 }
 
-void printHelp() {
-    std::printf(
-        "使い方: tovlane [-v] [N]\n"
-        "  tovlane N               エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します\n"
-        "  tovlane -v N            同じく送信し、各段階を標準エラーに説明します (--verbose)\n"
-        "  tovlane --print N       送信せずに、送るはずのリクエストを UTF-8 で表示します\n"
-        "                          (実際の送信は Shift_JIS (CP932) です)\n"
-        "  tovlane                 設定画面を開きます\n"
-        "  tovlane --help          この説明を表示します\n"
-        "  tovlane --version       バージョンを表示します\n"
-        "\n"
-        "%s"
-        "  エントリはスクリプトファイルのパス、またはスクリプトそのものです。\n"
-        "  相対パスは tovlane を実行したカレントディレクトリから探します。\n"
-        "\n"
-        "終了ステータス:\n"
-        "   0  送信し、サーバーが受け付けた (2xx の応答、または応答なしで切断)\n"
-        "   1  サーバーが 2xx 以外の応答を返した (例: 420 Refuse, 512 Invisible)\n"
-        "   2  コマンドラインが数値ではない\n"
-        "   3  コマンドラインの数値が範囲外 (-32768〜32767)\n"
-        "   4  そのエントリはない (0〜9 以外)\n"
-        "   5  エントリが空で、送るものがない\n"
-        "   6  ProtocolID が使えない値\n"
-        "   7  Port が 1〜65535 の整数ではない\n"
-        "   8  スクリプトファイルを読み込めない\n"
-        "   9  接続できない (拒否、ホスト名不明、切断など)\n"
-        "  10  設定画面を開けない\n"
-        "  11  設定ファイルがあるのに読み込めない (ディレクトリ、FIFO、権限など)\n"
-        "  12  メモリやファイル記述子が足りない\n",
-        settingsHelp().c_str());
+constexpr const char* kUsage[] = {
+    "使い方: tovlane [-v | -q] [N]",
+    "  tovlane N               エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します",
+    "  tovlane -v N            同じく送信し、各段階を標準エラーに説明します (--verbose)",
+    "  tovlane -q N            同じく送信し、端末でも黙って終わります (--quiet)",
+    "  tovlane --print N       送信せずに、サーバーが受け取るリクエストを表示します",
+    "  tovlane                 設定画面を開きます",
+    "  tovlane --help, -h      この説明を表示します",
+    "  tovlane --version       バージョンを表示します",
+    "",
+};
+
+constexpr const char* kNotes[] = {
+    "  エントリはスクリプトファイルのパス、またはスクリプトそのものです。",
+    "  相対パスは tovlane を実行したカレントディレクトリから探します。",
+    "  ファイルと値は UTF-8 として正しければ UTF-8、そうでなければ CP932 として読みます。",
+    "  CP932 でも UTF-8 として正しいバイト列 (半角カナ 2 文字など) は UTF-8 と読まれるので、",
+    "  そうしたファイルは UTF-8 で保存してください。値やエントリは 255 バイトで切れません。",
+    "  送信は CP932 です。--print は CP932 で表せない文字を送られる ? で示します。",
+    "  表示すると端末を操作できてしまうバイト (制御文字や UTF-8 でないバイト) は、",
+    "  ESC なら ⟦1B⟧ のように 16 進数を ⟦ ⟧ で囲んで示します。",
+    "",
+    "終了ステータス (* は端末でだけ理由を表示。-v と --print では常に、-q では表示しません):",
+};
+
+void writeHelp(LineWriter& out) {
+    for (const char* line : kUsage)
+        out.line(line);
+    writeSettingsHelp(out);
+    for (const char* line : kNotes)
+        out.line(line);
+    for (const EndingRow& row : kEndings) {
+        std::string status = std::to_string(row.status);
+        out.line(std::string(4 - status.size(), ' ') + status + (row.silent ? "* " : "  ") +
+                 std::string(row.help));
+    }
 }
 
-// The script an entry stands for: the contents of the file it names, or the
-// entry text itself (also when the name stops being a regular file between
-// the test and the opening).
-Result<std::string> scriptFor(std::string entry, int index) {
+// The request as a CP932 server reads it, line by line: what cannot travel
+// shows as the "?" that is sent, and 〜 as the ～ CP932 gives back.
+void writeRequest(LineWriter& out, std::string_view request) {
+    for (std::size_t at = 0; at < request.size();) {
+        std::size_t end = std::min(request.find("\r\n", at), request.size());
+        out.line(decodeCp932(request.substr(at, end - at)));
+        at = end + 2;
+    }
+}
+
+// The script an entry stands for, in CP932: the contents of the file it
+// names, or the entry text itself (also when the name stops being a regular
+// file between the test and the opening).
+Outcome<std::string> scriptFor(std::string entry, int index) {
     if (!isExistingRegularFile(entry))
-        return entry;
+        return encodeCp932(entry);
     WRText reader;
     reader.FileName = entry;
     auto script = reader.RFile();
     if (!script && script.error().code == ErrorCode::NotRegularFile)
-        return entry;
+        return encodeCp932(entry);
     if (!script) {
-        return Error{ErrorCode::UnreadableScript,
-                     "スクリプトファイル " + quoted(entry) + " を読み込めません（" +
-                         std::string(kSettingKeys[entryKey(index)].name) +
-                         "）: " + script.error().reason};
+        return runError(
+            {script.error().code, "スクリプトファイル " + quoted(entry) + " を読み込めません（" +
+                                      std::string(kSettingKeys[entryKey(index)].name) +
+                                      "）: " + script.error().reason},
+            Ending::UnreadableScript);
     }
-    return script;
+    return std::move(*script);
 }
 
-Status runEntry(const std::string& commandLine, Mode mode) {
-    const bool explain = mode == Mode::Verbose;  // the checks below only serve the explanation
+// Why an entry is empty, including that there is no settings file at all:
+// the first run after installing ends here.
+RunError emptyEntry(const std::string& keyName, const INIAccess& store) {
+    std::string why = keyName + " は空なので、送るものがありません";
+    if (store.ReadPath.empty())
+        why += "（設定ファイル " + store.FullPath() +
+               " はまだありません。tovlane で設定画面を開けます）";
+    return {Ending::EmptyEntry, why};
+}
+
+Outcome<> runEntry(const std::string& commandLine, const Options& options) {
+    const bool explain = options.verbose;  // the checks below only serve the explanation
     auto place = settingsPlace();
     if (!place)
         return place.error();
     if (explain)
-        say(place->why);
+        tell(place->why);
     // A bad number is reported after what is wrong with the settings, as it
     // always was, but known first so that only its entry is decoded.
     auto index = parseEntryIndex(commandLine, kEntryCount);
@@ -125,9 +192,9 @@ Status runEntry(const std::string& commandLine, Mode mode) {
     if (!settings)
         return settings.error();
     if (explain) {
-        say(store.ReadPath.empty()
-                ? "設定ファイル " + store.FullPath() + " はありません。既定値を使います"
-                : "設定ファイル " + store.ReadPath + " を読み込みました");
+        tell(store.ReadPath.empty()
+                 ? "設定ファイル " + store.FullPath() + " はありません。既定値を使います"
+                 : "設定ファイル " + store.ReadPath + " を読み込みました");
     }
     if (!index)
         return index.error();
@@ -136,11 +203,11 @@ Status runEntry(const std::string& commandLine, Mode mode) {
     // Moved, not copied: a long literal script is held once.
     std::string entry = std::move(settings->values[key]);
     if (entry.empty())
-        return Error{ErrorCode::EmptyEntry, keyName + " は空なので、送るものがありません"};
+        return emptyEntry(keyName, store);
     if (explain) {
-        say(isExistingRegularFile(entry)
-                ? keyName + " はスクリプトファイル " + quoted(entry) + " です"
-                : keyName + " はスクリプトそのものです");
+        tell(isExistingRegularFile(entry)
+                 ? keyName + " はスクリプトファイル " + quoted(entry) + " です"
+                 : keyName + " はスクリプトそのものです");
     }
     auto script = scriptFor(std::move(entry), *index);
     if (!script)
@@ -151,61 +218,68 @@ Status runEntry(const std::string& commandLine, Mode mode) {
     auto port = portNumber(*settings, store);
     if (!port)
         return port.error();
-    if (mode == Mode::Print) {
-        std::fputs(requestText(*requestLine, *script).c_str(), stdout);
-        return {};
+    if (options.print) {
+        LineWriter out(STDOUT_FILENO);
+        writeRequest(out, buildRequest(*requestLine, *script));
+        return finished(out);
     }
     return SendScript({settings->values[kAddressKey], *port, std::string(*requestLine)},
-                      std::move(*script), explain ? Trace(say) : Trace());
+                      std::move(*script), explain ? Trace(tell) : Trace());
 }
 
 // Only the system can make a run fail outside the error values: no memory
 // for a huge script, no file descriptor for the socket. That ends as one
 // line and a status of its own, never as an abort.
-Status sendEntry(const std::string& commandLine, Mode mode) {
+Outcome<> sendEntry(const std::string& commandLine, const Options& options) {
     try {
-        return runEntry(commandLine, mode);
+        return runEntry(commandLine, options);
     } catch (const std::exception& error) {
-        return Error{ErrorCode::SystemFailure,
-                     std::string("システムの資源が足りません: ") + error.what()};
+        return RunError{Ending::SystemFailure,
+                        std::string("システムの資源が足りません: ") + error.what()};
     }
 }
 
 // The window lives in its own program so that send mode never loads Qt; it
 // replaces this process, so the user still sees one command.
-int openSettings() {
+Outcome<> openSettings() {
     auto directory = executableDirectory();
     if (!directory)
-        return endWith(directory.error(), Mode::Send);
+        return runError(directory.error(), Ending::SettingsUnavailable);
     std::string program = joinPath(*directory, kSettingsProgram);
     const char* argv[] = {kSettingsProgram, nullptr};
     ::execv(program.c_str(), const_cast<char* const*>(argv));
-    std::fprintf(stderr, "tovlane: 設定画面 %s を開けません: %s\n", quoted(program).c_str(),
-                 std::strerror(errno));
-    return kExitSettingsUnavailable;
+    const int error = errno;
+    const bool shortage = isResourceShortage(error) || error == EAGAIN;
+    return runError({shortage ? ErrorCode::OutOfResources : ErrorCode::FileUnreadable,
+                     "設定画面 " + quoted(program) + " を開けません: " + std::strerror(error)},
+                    Ending::SettingsUnavailable);
+}
+
+// --help and --version: text for stdout that must arrive.
+template <typename Write>
+Outcome<> printed(Write write) {
+    LineWriter out(STDOUT_FILENO);
+    write(out);
+    return finished(out);
 }
 
 }  // namespace
 
 int runLauncher(int argc, const char* const* argv) {
-    const std::string first = argc > 1 ? argv[1] : "";
-    Mode mode = (first == "-v" || first == "--verbose") ? Mode::Verbose
-                : first == "--print"                    ? Mode::Print
-                                                        : Mode::Send;
-    if (mode != Mode::Send)
-        return endWith(sendEntry(joinArguments(argc - 1, argv + 1), mode), mode);
-    const std::string commandLine = joinArguments(argc, argv);
-    if (commandLine == "--help" || commandLine == "-h") {
-        printHelp();
-        return 0;
+    keepStandardStreamsTaken();
+    Options options;
+    const int taken = takeOptions(argc, argv, options);
+    const std::string commandLine = joinArguments(argc - taken, argv + taken);
+    if (taken == 0 && (commandLine == "--help" || commandLine == "-h"))
+        return endWith(printed(writeHelp), options);
+    if (taken == 0 && commandLine == "--version") {
+        return endWith(
+            printed([](LineWriter& out) { out.line(std::string("tovlane ") + kVersionText); }),
+            options);
     }
-    if (commandLine == "--version") {
-        std::printf("tovlane %s\n", kVersionText);
-        return 0;
-    }
-    if (commandLine.empty())
-        return openSettings();
-    return endWith(sendEntry(commandLine, mode), mode);
+    if (taken == 0 && commandLine.empty())
+        return endWith(openSettings(), options);
+    return endWith(sendEntry(commandLine, options), options);
 }
 
 }  // namespace tovlane

@@ -62,10 +62,10 @@ SettingsPlace settingsPlaceFor(const std::string& programDirectory) {
                 joinPath(programDirectory, kSettingsFileName) + " を既定値として読みます）"};
 }
 
-Result<SettingsPlace> settingsPlace() {
+Outcome<SettingsPlace> settingsPlace() {
     auto programDirectory = executableDirectory();
     if (!programDirectory)
-        return programDirectory.error();
+        return runError(programDirectory.error(), Ending::SettingsUnreadable);
     return settingsPlaceFor(*programDirectory);
 }
 
@@ -75,10 +75,10 @@ INIAccess settingsStore(const SettingsPlace& place) {
     return store;
 }
 
-Result<Settings> loadSettings(INIAccess& store, int onlyEntry) {
+Outcome<Settings> loadSettings(INIAccess& store, int onlyEntry) {
     IniDocument file = store.ReadINIFile();
     if (!store.LastError.empty())
-        return Error{ErrorCode::SettingsUnreadable, store.LastError};
+        return runError({store.LastErrorCode, store.LastError}, Ending::SettingsUnreadable);
     const auto names = keyNames();
     const auto ranges = file.locate(kSettingsSection, names);
     auto stored = [&](int key) {
@@ -113,34 +113,34 @@ Status saveSettings(INIAccess& store, const Settings& shown, const Settings& edi
                           edited.values[k] == shown.values[k]});
     }
     if (!store.SetINIValues(kSettingsSection, values))
-        return Error{ErrorCode::FileUnwritable, store.LastError};
+        return Error{store.LastErrorCode, store.LastError};
     return {};
 }
 
-Result<int> protocolIndex(const Settings& settings, const INIAccess& store) {
+Outcome<int> protocolIndex(const Settings& settings, const INIAccess& store) {
     const std::string& text = settings.values[kProtocolKey];
     auto index = protocolIndexFrom(text);
     if (!index) {
-        return Error{ErrorCode::BadProtocolId,
-                     store.ReadPath + " の ProtocolID " + quoted(text) +
-                         " は使用できません（0 または -1 を指定してください）"};
+        return RunError{Ending::BadProtocolId,
+                        store.ReadPath + " の ProtocolID " + quoted(text) +
+                            " は使用できません（0 または -1 を指定してください）"};
     }
     return *index;
 }
 
-Result<std::string_view> selectedRequestLine(const Settings& settings, const INIAccess& store) {
+Outcome<std::string_view> selectedRequestLine(const Settings& settings, const INIAccess& store) {
     auto index = protocolIndex(settings, store);
     if (!index)
         return index.error();
     if (*index < 0) {
-        return Error{ErrorCode::BadProtocolId,
-                     store.ReadPath + " の ProtocolID " + quoted(settings.values[kProtocolKey]) +
-                         " ではリクエスト行が選ばれていないため送信できません"};
+        return RunError{Ending::BadProtocolId,
+                        store.ReadPath + " の ProtocolID " + quoted(settings.values[kProtocolKey]) +
+                            " ではリクエスト行が選ばれていないため送信できません"};
     }
     return kRequestLines[*index];
 }
 
-Result<unsigned short> portNumber(const Settings& settings, const INIAccess& store) {
+Outcome<unsigned short> portNumber(const Settings& settings, const INIAccess& store) {
     const std::string& stored = settings.values[kPortKey];
     std::string_view text = trimBlanks(stored);
     if (text.size() > 1 && text.starts_with('+'))  // as the command line takes "+3"
@@ -149,7 +149,7 @@ Result<unsigned short> portNumber(const Settings& settings, const INIAccess& sto
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 ||
         value > 65535) {
-        return Error{ErrorCode::BadPort, store.ReadPath + " の Port " + quoted(stored) +
+        return RunError{Ending::BadPort, store.ReadPath + " の Port " + quoted(stored) +
                                              " は 1〜65535 の整数ではありません"};
     }
     return static_cast<unsigned short>(value);

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/exit_status.h"
 #include "storage/ini_access.h"
-#include "storage/result.h"
 
 namespace tovlane {
 
@@ -79,15 +79,16 @@ struct SettingsPlace {
 // the program as the machine's defaults until the first save creates it.
 SettingsPlace settingsPlaceFor(const std::string& programDirectory);
 // The same for the running program.
-Result<SettingsPlace> settingsPlace();
+Outcome<SettingsPlace> settingsPlace();
 
 INIAccess settingsStore(const SettingsPlace& place);
 
 // One read of the file: every key from the same moment. Entries are decoded
 // only where asked for: all of them (-1), or the one a send needs.
-// SettingsUnreadable when the file exists but cannot be read as a file;
+// SettingsUnreadable when the file exists but cannot be read as a file
+// (SystemFailure when the system ran short);
 // BadProtocolId when a stored "ProtocolID" names neither a request line nor -1.
-Result<Settings> loadSettings(INIAccess& store, int onlyEntry = -1);
+Outcome<Settings> loadSettings(INIAccess& store, int onlyEntry = -1);
 
 // Writes what the user changed (where edited differs from shown) and keeps
 // for every other key what the file holds at the moment of saving, byte for
@@ -96,12 +97,12 @@ Result<Settings> loadSettings(INIAccess& store, int onlyEntry = -1);
 Status saveSettings(INIAccess& store, const Settings& shown, const Settings& edited);
 
 // The stored index of the request line: -1 (none) or an index of kRequestLines.
-Result<int> protocolIndex(const Settings& settings, const INIAccess& store);
+Outcome<int> protocolIndex(const Settings& settings, const INIAccess& store);
 
 // The selected request line; BadProtocolId when none is selected (-1).
-Result<std::string_view> selectedRequestLine(const Settings& settings, const INIAccess& store);
+Outcome<std::string_view> selectedRequestLine(const Settings& settings, const INIAccess& store);
 
 // "Port" as a number; BadPort when it is not a whole number 1 to 65535.
-Result<unsigned short> portNumber(const Settings& settings, const INIAccess& store);
+Outcome<unsigned short> portNumber(const Settings& settings, const INIAccess& store);
 
 }  // namespace tovlane

@@ -11,10 +11,8 @@ namespace tovlane {
 //   Script: <script>\e CR LF
 //   Charset: Shift_JIS CR LF
 //   CR LF
-// The script is inserted unchanged but for any CR or LF, which would end the
-// header early, and "\e" is always appended.
+// The script, already CP932, is inserted unchanged but for any CR or LF,
+// which would end the header early, and "\e" is always appended.
 std::string buildRequest(std::string_view requestLine, std::string_view script);
-// The same request as text, in UTF-8, to be shown.
-std::string requestText(std::string_view requestLine, std::string_view script);
 
 }  // namespace tovlane

@@ -9,14 +9,20 @@
 
 #include "core/sstp_reply.h"
 #include "core/sstp_request.h"
+#include "storage/file_io.h"
 
 namespace tovlane {
 namespace {
 
 using asio::ip::tcp;
 
-Error connectionFailed(const asio::error_code& error) {
-    return {ErrorCode::ConnectionFailed, "接続できません: " + error.message()};
+// No descriptor for the socket or no memory for the lookup is the system's
+// shortage, not the server's fault.
+RunError connectionFailed(const asio::error_code& error) {
+    bool shortage =
+        error.category() == asio::system_category() && isResourceShortage(error.value());
+    return {shortage ? Ending::SystemFailure : Ending::ConnectionFailed,
+            "接続できません: " + error.message()};
 }
 
 // An address needs no lookup; only a host name goes to the resolver.
@@ -45,7 +51,7 @@ asio::error_code connect(tcp::socket& socket, const Destination& to, const Trace
 
 }  // namespace
 
-Status SendScript(const Destination& to, std::string script, const Trace& given) {
+Outcome<> SendScript(const Destination& to, std::string script, const Trace& given) {
     const Trace trace = given ? given : [](const std::string&) {};
     trace("送信先: " + to.host + " ポート " + std::to_string(to.port));
     asio::io_context io;
@@ -78,8 +84,8 @@ Status SendScript(const Destination& to, std::string script, const Trace& given)
     trace(status ? "サーバーの応答: " + reply.statusLine()
                  : "サーバーは SSTP の応答を返さずに閉じました");
     if (status && (*status < 200 || *status > 299))
-        return Error{ErrorCode::RefusedByServer,
-                     "サーバーが受け付けませんでした: " + reply.statusLine()};
+        return RunError{Ending::RefusedByServer,
+                        "サーバーが受け付けませんでした: " + reply.statusLine()};
     return {};
 }
 

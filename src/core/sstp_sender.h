@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "storage/result.h"
+#include "core/exit_status.h"
 
 namespace tovlane {
 
@@ -17,9 +17,10 @@ struct Destination {
 // directly, a host name through the resolver, each of its addresses in turn),
 // write the request, then read until the reply is complete or the server
 // closes. RefusedByServer when the reply's status is not 2xx (the status line
-// is the reason); ConnectionFailed with the system's reason.
+// is the reason); ConnectionFailed with the system's reason, or SystemFailure
+// when the system had no descriptor or memory to give.
 // trace, when given, hears each step as one line.
 using Trace = std::function<void(const std::string& line)>;
-Status SendScript(const Destination& to, std::string script, const Trace& trace = {});
+Outcome<> SendScript(const Destination& to, std::string script, const Trace& trace = {});
 
 }  // namespace tovlane

@@ -51,6 +51,8 @@ constexpr int kMaxLinks = 40;
 Error systemError(int error, ErrorCode code) {
     if (error == ENOENT && code == ErrorCode::FileUnreadable)
         code = ErrorCode::FileMissing;
+    if (isResourceShortage(error))
+        code = ErrorCode::OutOfResources;
     return {code, std::strerror(error)};
 }
 
@@ -332,16 +334,15 @@ Result<std::string> readFile(const std::string& path, int flags) {
     if (!S_ISREG(info.st_mode))
         return Error{ErrorCode::NotRegularFile, "通常のファイルではありません"};
     const auto size = static_cast<std::size_t>(info.st_size);
-    const Error tooLarge{ErrorCode::SystemFailure,
-                         "大きすぎて読み込めません（" + std::to_string(size) + " バイト）"};
+    // Larger than the machine's memory is the file's fault; no memory left
+    // for a file that would fit is the system's.
+    const std::string sizeText = std::to_string(size) + " バイト";
     if (size > physicalMemory())
-        return tooLarge;
+        return Error{ErrorCode::FileUnreadable, "大きすぎて読み込めません（" + sizeText + "）"};
     try {
         return readAll(file.get(), size);
     } catch (const std::bad_alloc&) {
-        return tooLarge;
-    } catch (const std::length_error&) {
-        return tooLarge;
+        return Error{ErrorCode::OutOfResources, "読み込むメモリが足りません（" + sizeText + "）"};
     }
 }
 
@@ -408,9 +409,13 @@ Result<std::string> executableDirectory() {
     const auto* started = reinterpret_cast<const char*>(::getauxval(AT_EXECFN));
     if (started != nullptr && ::realpath(started, buffer) != nullptr)
         return directoryOf(buffer);
-    return Error{ErrorCode::SettingsUnreadable,
+    return Error{ErrorCode::FileUnreadable,
                  std::string("プログラムのフォルダーがわかりません（/proc も起動名 ") +
                      (started ? started : "") + " も使えません）"};
+}
+
+bool isResourceShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
 }
 
 std::string joinPath(std::string_view directory, std::string_view name) {

@@ -12,9 +12,9 @@ namespace tovlane {
 
 // The whole of a regular file, read without ever blocking: FileMissing,
 // NotRegularFile once opened (a directory, FIFO, socket or device),
-// SystemFailure for a file larger than the machine's memory, or
-// FileUnreadable with the system's reason (a read that would block, or a
-// file that keeps growing while it is read, included).
+// OutOfResources when the system has no file descriptor or memory left, or
+// FileUnreadable with the reason (a read that would block, a file larger than
+// the machine's memory or one that keeps growing while it is read included).
 Result<std::string> readRegularFile(const std::string& path);
 
 // Makes the new contents of a file from its current ones ("" when it does
@@ -55,6 +55,10 @@ Status makeDirectories(const std::string& path, unsigned mode);
 // unless it is the root directory; found through /proc, or without it
 // through the name the program was started by.
 Result<std::string> executableDirectory();
+
+// Whether an errno value says the system ran short (descriptors, memory,
+// buffers), rather than anything being wrong with what was asked for.
+bool isResourceShortage(int error);
 
 // Joins with exactly one "/" between directory and name.
 std::string joinPath(std::string_view directory, std::string_view name);

@@ -53,6 +53,7 @@ IniDocument INIAccess::ReadINIFile() {
             continue;
         if (!file) {
             LastError = path + " を読み込めません: " + file.error().reason;
+            LastErrorCode = file.error().code;
             return IniDocument();
         }
         ReadPath = std::move(path);
@@ -80,6 +81,7 @@ bool INIAccess::WriteProfile(const std::string& path, const std::string& section
                              const Values& values) {
     if (!allStorable(section, values)) {
         LastError = "改行や区切り文字を含む名前・値は保存できません";
+        LastErrorCode = ErrorCode::FileUnwritable;
         return false;
     }
     if (ownFolderIsSomeoneElses())
@@ -100,6 +102,8 @@ bool INIAccess::WriteProfile(const std::string& path, const std::string& section
             Wait);
     }
     LastError = written ? std::string() : written.error().reason;
+    if (!written)
+        LastErrorCode = written.error().code;
     return written.ok();
 }
 
@@ -110,6 +114,7 @@ bool INIAccess::ownFolderIsSomeoneElses() {
     if (fallbackDirectory_.empty() || isMissingOrOwn(directory_))
         return false;
     LastError = "フォルダー " + directory_ + " はほかのユーザーのものなので使えません";
+    LastErrorCode = ErrorCode::FileUnreadable;
     return true;
 }
 

@@ -27,8 +27,9 @@ class INIAccess {
     std::string FileName;   // アクセスするファイル名を指定します。
     std::string Section;    // remembered from the last call that named one
     std::string LastError;  // why the last call failed; "" after one that did not
-    std::string ReadPath;   // the file the last read found, "" when there was none
-    LockWait Wait;          // how long a write waits for another program's write
+    ErrorCode LastErrorCode = ErrorCode::FileUnreadable;  // what kind of failure, when one
+    std::string ReadPath;  // the file the last read found, "" when there was none
+    LockWait Wait;         // how long a write waits for another program's write
 
     // The value, or "" for a missing file, section or key, and for a file
     // that cannot be read (LastError says why).

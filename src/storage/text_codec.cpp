@@ -14,7 +14,7 @@ unsigned char byteAt(std::string_view bytes, std::size_t i) {
 }
 
 // Length of the UTF-8 sequence a lead byte starts, or 0 when it cannot lead.
-std::size_t utf8SequenceLength(unsigned char lead) {
+std::size_t leadSequenceLength(unsigned char lead) {
     if (lead < 0x80)
         return 1;
     if (lead >= 0xC2 && lead <= 0xDF)
@@ -39,10 +39,11 @@ bool secondByteAllowed(unsigned char lead, unsigned char second) {
     return true;
 }
 
-// The length of the well-formed UTF-8 sequence at the front of bytes, or 0.
-std::size_t validSequenceLength(std::string_view bytes) {
+}  // namespace
+
+std::size_t utf8SequenceLength(std::string_view bytes) {
     unsigned char lead = byteAt(bytes, 0);
-    std::size_t length = utf8SequenceLength(lead);
+    std::size_t length = leadSequenceLength(lead);
     if (length == 0 || length > bytes.size())
         return 0;
     for (std::size_t k = 1; k < length; ++k) {
@@ -53,6 +54,8 @@ std::size_t validSequenceLength(std::string_view bytes) {
         return 0;
     return length;
 }
+
+namespace {
 
 char32_t codePointOf(std::string_view sequence) {
     static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
@@ -73,6 +76,17 @@ std::uint16_t doubleByteCodePoint(unsigned char lead, unsigned char trail) {
     return cp932::kDoubleByte[row * cp932::kTrailBytes + (trail - 0x40)];
 }
 
+// How many bytes the CP932 character at the front of bytes (not empty) takes,
+// or 0 when CP932 cannot read its first byte.
+std::size_t cp932CharacterLength(std::string_view bytes) {
+    unsigned char b = byteAt(bytes, 0);
+    if (b < 0x80 || cp932::kSingleByte[b - 0x80] != cp932::kUnmapped)
+        return 1;
+    if (bytes.size() > 1 && doubleByteCodePoint(b, byteAt(bytes, 1)) != cp932::kUnmapped)
+        return 2;
+    return 0;
+}
+
 // The CP932 code of a non-ASCII code point, or 0 when CP932 has none.
 std::uint32_t cp932CodeOf(char32_t cp) {
     const std::uint32_t* end = cp932::kEncode + cp932::kEncodeCount;
@@ -84,7 +98,7 @@ std::uint32_t cp932CodeOf(char32_t cp) {
 
 bool isValidUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t length = validSequenceLength(bytes.substr(i));
+        std::size_t length = utf8SequenceLength(bytes.substr(i));
         if (length == 0)
             return false;
         i += length;
@@ -117,6 +131,15 @@ std::string decodeCp932(std::string_view bytes) {
     return out;
 }
 
+void repairCp932(std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t length = cp932CharacterLength(std::string_view(bytes).substr(i));
+        if (length == 0)
+            bytes[i] = '?';
+        i += std::max<std::size_t>(length, 1);
+    }
+}
+
 std::string encodeCp932(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
@@ -130,7 +153,7 @@ void appendCp932(std::string& out, std::string_view utf8) {
             out += utf8[i++];
             continue;
         }
-        std::size_t length = validSequenceLength(utf8.substr(i));
+        std::size_t length = utf8SequenceLength(utf8.substr(i));
         if (length == 0) {  // not UTF-8: one byte at a time
             out += '?';
             ++i;

@@ -12,12 +12,20 @@ namespace tovlane {
 inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 bool isValidUtf8(std::string_view bytes);
+// The length of the well-formed UTF-8 sequence that starts bytes (not
+// empty), or 0 when none does.
+std::size_t utf8SequenceLength(std::string_view bytes);
 
 // Bytes from a file: kept when they are valid UTF-8, otherwise read as CP932.
 std::string decodeFileText(std::string bytes);
 
 // CP932 to UTF-8; a byte CP932 cannot read becomes U+FFFD.
 std::string decodeCp932(std::string_view bytes);
+
+// Keeps CP932 text as it is, in place, but for each byte CP932 cannot read,
+// which becomes "?" as a round trip through UTF-8 would make it; so a big
+// CP932 file goes to the wire without ever being widened.
+void repairCp932(std::string& bytes);
 
 // UTF-8 to CP932; a character CP932 cannot hold, or a byte that is not
 // UTF-8, becomes "?".

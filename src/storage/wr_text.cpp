@@ -17,9 +17,14 @@ Result<std::string> WRText::RFile() const {
     }
     if (std::string_view(*file).starts_with(kUtf8ByteOrderMark))
         file->erase(0, kUtf8ByteOrderMark.size());
-    // Line ends are dropped with nothing in their place, so lines meet
-    // directly; the text is edited in place so a big file is held once.
-    std::string text = decodeFileText(std::move(*file));
+    // CP932 stays as it is; UTF-8 is converted, never taking more bytes.
+    // Line ends go last, so a lead byte before one is not joined to the
+    // next line's first byte.
+    std::string text = std::move(*file);
+    if (isValidUtf8(text))
+        text = encodeCp932(text);
+    else
+        repairCp932(text);
     std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
     return text;
 }

@@ -6,15 +6,17 @@
 
 namespace tovlane {
 
-// Reads a script file into one string, its lines run together, and writes one
-// string to a file.
+// Reads a script file into one string, its lines run together, ready for the
+// wire, and writes one string to a file.
 class WRText {
   public:
     std::string FileName;
     std::string WText;
 
-    // The file's text with every line end (CR LF, CR or LF) removed, so empty
-    // lines vanish; "" when no regular file has that name. NotRegularFile when
+    // The file's text in CP932, as the SSTP wire carries it, with every line
+    // end (CR LF, CR or LF) removed, so empty lines vanish; "" when no
+    // regular file has that name. A file that is valid UTF-8 is UTF-8 (a
+    // character CP932 cannot hold becomes "?"); any other is CP932 already. NotRegularFile when
     // the name stops being a regular file between the test and the opening;
     // FileUnreadable, with the system's reason, when it cannot be read.
     Result<std::string> RFile() const;

@@ -296,7 +296,7 @@ void frmSetting::cmdOK_Click() {
         try {
             saved_ = saveSettings(store, shown, edited);
         } catch (const std::exception& error) {
-            saved_ = Error{ErrorCode::SystemFailure, error.what()};
+            saved_ = Error{ErrorCode::OutOfResources, error.what()};
         }
         QMetaObject::invokeMethod(this, &frmSetting::finishSave, Qt::QueuedConnection);
     });

@@ -6,12 +6,12 @@
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTranslator>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "core/exit_status.h"
+#include "core/output.h"
 #include "core/settings.h"
 #include "core/version.h"
 #include "ui/frm_setting.h"
@@ -20,7 +20,11 @@ namespace tovlane {
 namespace {
 
 void reportNoWindow(const std::string& why) {
-    std::fprintf(stderr, "tovlane: 設定画面を開けません: %s\n", why.c_str());
+    tell("設定画面を開けません: " + why);
+}
+
+int statusOf(Ending ending) {
+    return endingRow(ending).status;
 }
 
 bool hasGraphicalSession() {
@@ -43,27 +47,30 @@ void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QStrin
     if (display == nullptr || *display == '\0')
         display = std::getenv("DISPLAY");
     reportNoWindow(std::string("ディスプレイ ") + (display ? display : "") + " に接続できません");
-    std::fflush(stderr);
-    ::_exit(kExitSettingsUnavailable);
+    ::_exit(statusOf(Ending::SettingsUnavailable));
 }
 
 }  // namespace
 
 int runSettingsApp(int argc, char** argv) {
+    keepStandardStreamsTaken();
     auto place = settingsPlace();
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf(
-            "使い方: tovlane-settings\n"
-            "  Tovlane の設定画面を開きます (tovlane を引数なしで実行しても開きます)。\n"
-            "  設定ファイル: %s\n  %s\n",
-            place ? settingsStore(*place).FullPath().c_str() : "",
-            place ? place->why.c_str() : place.error().reason.c_str());
+        LineWriter out(STDOUT_FILENO);
+        out.line("使い方: tovlane-settings");
+        out.line("  Tovlane の設定画面を開きます (tovlane を引数なしで実行しても開きます)。");
+        out.line("  設定ファイル: " + (place ? settingsStore(*place).FullPath() : std::string()));
+        out.line("  " + (place ? place->why : place.error().reason));
+        if (int error = out.finish()) {
+            tell(std::string("標準出力に書き込めません: ") + std::strerror(error));
+            return statusOf(Ending::OutputUnwritable);
+        }
         return 0;
     }
     if (!hasGraphicalSession()) {
         reportNoWindow(
             "グラフィカルなセッションが必要です（DISPLAY も WAYLAND_DISPLAY もありません）");
-        return kExitSettingsUnavailable;
+        return statusOf(Ending::SettingsUnavailable);
     }
     QtMessageHandler previous = qInstallMessageHandler(quietStartupHandler);
     QApplication app(argc, argv);
@@ -79,18 +86,18 @@ int runSettingsApp(int argc, char** argv) {
     const QString title = windowTitle(kVersionMajor, kVersionMinor);
     if (!place) {
         QMessageBox::critical(nullptr, title, QString::fromStdString(place.error().reason));
-        return errorEnd(place.error().code).status;
+        return statusOf(place.error().code);
     }
     INIAccess store = settingsStore(*place);
-    Result<Settings> settings = Error{ErrorCode::SystemFailure, ""};
+    Outcome<Settings> settings = RunError{Ending::SystemFailure, ""};
     try {
         settings = loadSettings(store);
     } catch (const std::exception& error) {  // no memory for a huge file's values
-        settings = Error{ErrorCode::SystemFailure, store.FullPath() + ": " + error.what()};
+        settings = RunError{Ending::SystemFailure, store.FullPath() + ": " + error.what()};
     }
     if (!settings) {
         QMessageBox::critical(nullptr, title, QString::fromStdString(settings.error().reason));
-        return errorEnd(settings.error().code).status;
+        return statusOf(settings.error().code);
     }
     frmSetting form(store, qtFilePicker(), messageBoxReporter());
     form.setWindowTitle(title);

@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "core/command_line.h"
+#include "core/output.h"
 #include "core/settings.h"
 #include "core/sstp_reply.h"
 #include "core/sstp_request.h"
@@ -62,7 +63,7 @@ TEST(Settings, LoadedValuesOrTheirDefaultsAndAllOrNothingSaves) {
                       "127.0.0.1 9801");
             EXPECT_EQ(settings->values[entryKey(9)], "");
         } else {  // the end-to-end rows show the message
-            EXPECT_EQ(settings.error().code, ErrorCode::BadProtocolId);
+            EXPECT_EQ(settings.error().code, Ending::BadProtocolId);
         }
     }
     // A send decodes only its own entry; a value that is not UTF-8 is CP932.
@@ -96,9 +97,22 @@ TEST(Settings, PortIsAWholeNumberFrom1To65535) {
 
 // A line break never reaches the wire, whatever the script holds.
 TEST(SstpRequest, NoLineBreakInsideAHeader) {
-    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "hi\rSender: evil\r\nX: yあ\n"),
+    EXPECT_EQ(buildRequest("SEND SSTP/1.1", "hi\rSender: evil\r\nX: y\x82\xa0\n"),
               "SEND SSTP/1.1\r\nSender: Tovlane\r\nScript: hiSender: evilX: y\x82\xa0\\e\r\n"
               "Charset: Shift_JIS\r\n\r\n");
+}
+
+// What a terminal would obey shows as its bytes; everything else as it is.
+TEST(Output, ControlCharactersAndStrayBytesShowAsHex) {
+    const std::pair<std::string, std::string> cases[] = {{"\x1b[2J", "⟦1B⟧[2J"},
+                                                         {"a\tb\r\n", "a⟦09⟧b⟦0D⟧⟦0A⟧"},
+                                                         {"\x7f~", "⟦7F⟧~"},
+                                                         {"\xc2\x85", "⟦C2 85⟧"},
+                                                         {"\xc2\x9f\xc2\xa0", "⟦C2 9F⟧\xc2\xa0"},
+                                                         {"\xff\xe3\x81", "⟦FF⟧⟦E3⟧⟦81⟧"},
+                                                         {"\0 ⟦1B⟧ あ"s, "⟦00⟧ ⟦1B⟧ あ"}};
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(visibleText(text), shown) << text;
 }
 
 TEST(SstpReply, StatusLine) {

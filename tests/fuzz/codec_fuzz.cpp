@@ -1,8 +1,10 @@
 // The text codec: it tells UTF-8 as glibc does, whatever comes in UTF-8
-// comes out, and what CP932 holds survives a round trip.
+// comes out, and what CP932 holds survives a round trip. And whatever comes
+// in, what a terminal is shown is UTF-8 without a control character.
 #include <algorithm>
 #include <string>
 
+#include "core/output.h"
 #include "fuzz_check.h"
 #include "iconv_convert.h"
 #include "storage/text_codec.h"
@@ -28,5 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto isMark = [](char c) { return c == '?'; };
     if (tovlane::isValidUtf8(bytes) && count(encoded, isMark) == count(bytes, isMark))
         assert(count(tovlane::decodeCp932(encoded), isLead) == count(bytes, isLead));
+
+    std::string shown = tovlane::visibleText(bytes);
+    assert(tovlane::isValidUtf8(shown));
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        auto b = static_cast<unsigned char>(shown[i]);
+        assert(b >= 0x20 && b != 0x7F);
+        // U+0080 to U+009F are C2 80 to C2 9F.
+        assert(b != 0xC2 || static_cast<unsigned char>(shown[i + 1]) >= 0xA0);
+    }
     return 0;
 }

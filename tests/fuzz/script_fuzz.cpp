@@ -1,5 +1,5 @@
 // The script file reader: the file's lines are joined with nothing between
-// them, whatever the line ends, and the text is UTF-8.
+// them, whatever the line ends, and the text is CP932 for the wire.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -20,17 +20,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.FileName = name;
     auto script = reader.RFile();
     assert(script.ok());
-    assert(script->find_first_of("\r\n") == std::string::npos);
 
+    // Line ends go, and the rest is what a CP932 server reads from the text
+    // the file holds: UTF-8 converted, CP932 kept (two codes for one
+    // character stay as written).
+    assert(script->find_first_of("\r\n") == std::string::npos);
     std::string bytes(reinterpret_cast<const char*>(data), size);
     if (bytes.starts_with("\xEF\xBB\xBF"))
         bytes.erase(0, 3);
-    std::string lines = bytes;
-    std::erase_if(lines, [](char c) { return c == '\r' || c == '\n'; });
-    // Valid UTF-8 is kept byte for byte, line ends aside.
+    std::string text = tovlane::decodeFileText(bytes);
+    std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+    assert(tovlane::decodeCp932(*script) == tovlane::decodeCp932(tovlane::encodeCp932(text)));
     if (tovlane::isValidUtf8(bytes))
-        assert(*script == lines);
-    else
-        assert(tovlane::isValidUtf8(*script));
+        assert(*script == tovlane::encodeCp932(text));
     return 0;
 }

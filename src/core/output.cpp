@@ -1,0 +1,96 @@
+#include "core/output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "storage/text_codec.h"
+
+namespace tovlane {
+namespace {
+
+constexpr std::string_view kOpenBracket = "⟦";
+constexpr std::string_view kCloseBracket = "⟧";
+constexpr std::size_t kWriteSize = 1 << 16;
+
+bool isControl(std::string_view character) {
+    unsigned char lead = static_cast<unsigned char>(character[0]);
+    if (character.size() == 1)
+        return lead < 0x20 || lead == 0x7F;
+    // U+0080 to U+009F: C2 80 to C2 9F.
+    return character.size() == 2 && lead == 0xC2 &&
+           static_cast<unsigned char>(character[1]) <= 0x9F;
+}
+
+void appendEscaped(std::string& out, std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out.append(kOpenBracket);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        unsigned char b = static_cast<unsigned char>(bytes[i]);
+        if (i > 0)
+            out += ' ';
+        out += kHex[b >> 4];
+        out += kHex[b & 0xF];
+    }
+    out.append(kCloseBracket);
+}
+
+}  // namespace
+
+std::string visibleText(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        std::string_view rest = text.substr(at);
+        std::size_t length = utf8SequenceLength(rest);
+        // Not UTF-8: the one byte alone.
+        std::string_view character = rest.substr(0, length == 0 ? 1 : length);
+        if (length == 0 || isControl(character))
+            appendEscaped(shown, character);
+        else
+            shown.append(character);
+        at += character.size();
+    }
+    return shown;
+}
+
+void LineWriter::line(std::string_view text) {
+    pending_ += visibleText(text);
+    pending_ += '\n';
+    if (pending_.size() >= kWriteSize)
+        flush();
+}
+
+int LineWriter::finish() {
+    flush();
+    return error_;
+}
+
+void LineWriter::flush() {
+    std::string_view rest = pending_;
+    while (!rest.empty() && error_ == 0) {
+        ssize_t count = ::write(fd_, rest.data(), rest.size());
+        if (count < 0 && errno != EINTR)
+            error_ = errno;
+        if (count == 0)
+            error_ = EIO;  // never for a write of something; no endless loop either
+        if (count > 0)
+            rest.remove_prefix(static_cast<std::size_t>(count));
+    }
+    pending_.clear();
+}
+
+void tell(std::string_view message) {
+    LineWriter err(STDERR_FILENO);
+    err.line(std::string("tovlane: ").append(message));
+}
+
+void keepStandardStreamsTaken() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            ::open("/dev/null", O_RDONLY);  // takes the lowest free number: fd
+    }
+}
+
+}  // namespace tovlane

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tovlane {
+
+// Text made safe for a terminal. Every control character (C0, DEL, C1) and
+// every byte that is not UTF-8 is shown as its bytes in hexadecimal between
+// ⟦ and ⟧ (ESC as ⟦1B⟧, U+0085 as ⟦C2 85⟧), brackets SakuraScript never
+// uses, so nothing from a file, a server or the command line can move the
+// cursor, retitle the window or hide part of a line. The result is valid UTF-8.
+std::string visibleText(std::string_view text);
+
+// Lines for one standard stream, each made visible and ended with "\n",
+// written with write(2) in large pieces.
+class LineWriter {
+  public:
+    explicit LineWriter(int fd) : fd_(fd) {}
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+    ~LineWriter() { finish(); }
+
+    void line(std::string_view text);
+    // Writes what is pending; 0 when everything arrived, else the errno of
+    // the first write that failed.
+    int finish();
+
+  private:
+    void flush();
+
+    int fd_;
+    int error_ = 0;
+    std::string pending_;
+};
+
+// One message for the user: "tovlane: " and the line, on stderr.
+void tell(std::string_view message);
+
+// Puts /dev/null, opened for reading only, on any of the standard streams
+// that is closed: files the program opens later never take their place (a
+// message must not land in a socket or a settings file), and a write to a
+// closed stdout still fails as it should.
+void keepStandardStreamsTaken();
+
+}  // namespace tovlane
