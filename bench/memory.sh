@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Benchmark: sending a 100 MB script from a script file and from a literal
 # entry, side by side (peak memory against twice the script plus 8 MiB, and
-# the time of the literal entry against the file's); then a small entry sent
-# while another entry holds the 100 MB, against the settings file plus 8 MiB.
+# the time of the literal entry against the file's); the same from CP932
+# script files, double-byte text and half-width katakana, against the same
+# limit; then a small entry sent while another entry holds the 100 MB,
+# against the settings file plus 8 MiB.
 # Usage: bench/memory.sh [MEGABYTES]   (default 100)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +19,7 @@ source scripts/standin.sh
 trap stop_standin EXIT
 start_standin "$work" --quiet --max-request $((megabytes * 2 * 1024 * 1024))
 port=$standin_port
-for kind in file literal unused; do
+for kind in file literal unused cp932 kana; do
     mkdir "$work/$kind"
     cp build/bin/tovlane "$work/$kind/"
 done
@@ -33,11 +35,22 @@ literal() { # ENTRY: the big script as that entry, a short one as the other of 0
     printf '\n'
 }
 literal 0 >"$work/literal/Tovlane.ini"
+# The same size in CP932, in lines of 4096 bytes: あ (82 A0), and ｱ (B1).
+cp932_file() { # KIND CHARACTER: a script file of the size above, its settings file
+    local line LC_ALL=C  # ${#2} counts bytes
+    line=$(for _ in $(seq $((4096 / ${#2}))); do printf '%s' "$2"; done)
+    yes "$line" | head -c $((megabytes * 1024 * 1024)) >"$work/$1.txt" || true
+    printf '[Tovlane Setting]\nPort=%s\nAlarmFile0=%s\n' "$port" "$work/$1.txt" >"$work/$1/Tovlane.ini"
+}
+cp932_file cp932 "$(printf '\202\240')"
+cp932_file kana "$(printf '\261')"
 literal 1 >"$work/unused/Tovlane.ini"
 
 echo "script: $size_kib KiB; limit 2 x script + 8 MiB = $((2 * size_kib + 8192)) KiB"
 echo "tovlane 0, the script as a literal entry  vs  in a script file:"
 build/bin/bench-measure 3 "$work/literal/tovlane" 0 -- "$work/file/tovlane" 0 | grep -v runs
+echo "tovlane 0, a CP932 script file: double-byte text  vs  half-width katakana:"
+build/bin/bench-measure 3 "$work/cp932/tovlane" 0 -- "$work/kana/tovlane" 0 | grep -v runs
 echo "tovlane 0, a short entry, while entry 1 holds the script (limit the file + 8 MiB" \
     "= $(($(stat -c %s "$work/unused/Tovlane.ini") / 1024 + 8192)) KiB):"
 build/bin/bench-measure 3 "$work/unused/tovlane" 0 | grep 'peak RSS'
