@@ -31,7 +31,7 @@ warnings=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$prefix/share/man/man1/to
 # shellcheck disable=SC1091
 words=$(source "$prefix/share/bash-completion/completions/tovlane" &&
     COMP_WORDS=(tovlane "") COMP_CWORD=1 && _tovlane && echo "${COMPREPLY[*]}")
-[ "$words" = "0 1 2 3 4 5 6 7 8 9 -v --verbose --print --help --version" ] || fail "completion: $words"
+[ "$words" = "0 1 2 3 4 5 6 7 8 9 -v --verbose -q --quiet --print --help --version" ] || fail "completion: $words"
 
 # The settings window: the same process becomes tovlane-settings and waits
 # for the user; without a display, or with one that cannot be opened, one

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <cctype>
+#include <cstring>
 #include <optional>
 
 #include "core/command_line.h"
+#include "core/exit_status.h"
 #include "core/output.h"
 #include "core/settings.h"
 #include "core/sstp_reply.h"
@@ -113,6 +116,37 @@ TEST(Output, ControlCharactersAndStrayBytesShowAsHex) {
                                                          {"\0 ⟦1B⟧ あ"s, "⟦00⟧ ⟦1B⟧ あ"}};
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(visibleText(text), shown) << text;
+}
+
+// The README and the manual page list exactly the endings --help prints.
+TEST(Endings, ReadmeAndManualPageListTheTable) {
+    auto section = [](std::string text, const char* heading, const char* next) {
+        std::size_t begin = text.find(heading);
+        return begin == std::string::npos ? ""
+                                          : text.substr(begin, text.find(next, begin + 1) - begin);
+    };
+    std::string readme = section(readFile(SOURCE_DIR "/README.md"), "### Exit statuses", "\n#");
+    std::string manual =
+        section(readFile(SOURCE_DIR "/data/tovlane.1"), ".SH 終了ステータス", ".SH");
+    for (auto [roff, text] : {std::pair{"\\:", ""}, {"\\-", "-"}}) {
+        for (std::size_t at; (at = manual.find(roff)) != std::string::npos;)
+            manual.replace(at, std::strlen(roff), text);
+    }
+    auto count = [](const std::string& text, const std::string& mark) {
+        std::size_t n = 0;
+        for (std::size_t at = 0; (at = text.find(mark, at)) != std::string::npos; ++at)
+            n += at + mark.size() < text.size() && std::isdigit(text[at + mark.size()]);
+        return n;
+    };
+    EXPECT_EQ(count(readme, "\n| "), kEndings.size());
+    EXPECT_EQ(count(manual, ".TP\n.B "), kEndings.size());
+    for (const EndingRow& row : kEndings) {
+        std::string status = std::to_string(row.status) + (row.silent ? " *" : "");
+        EXPECT_NE(readme.find("\n| " + status + " | "), std::string::npos) << status;
+        EXPECT_NE(manual.find(".B " + status + "\n" + std::string(row.help) + "\n"),
+                  std::string::npos)
+            << status;
+    }
 }
 
 TEST(SstpReply, StatusLine) {
