@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <system_error>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QValidator>
@@ -292,14 +293,21 @@ void frmSetting::cmdOK_Click() {
     cancelSave_ = false;
     INIAccess store = store_;
     store.Wait.cancelled = &cancelSave_;
-    saver_ = std::thread([this, store, shown = shown_, edited = fields()]() mutable {
+    auto save = [this, store, shown = shown_, edited = fields()]() mutable {
         try {
             saved_ = saveSettings(store, shown, edited);
         } catch (const std::exception& error) {
             saved_ = Error{ErrorCode::OutOfResources, error.what()};
         }
         QMetaObject::invokeMethod(this, &frmSetting::finishSave, Qt::QueuedConnection);
-    });
+    };
+    try {
+        saver_ = std::thread(std::move(save));
+    } catch (const std::system_error& error) {  // the system has no thread left to give
+        cmdOK->setEnabled(true);
+        saved_ = Error{ErrorCode::OutOfResources, error.what()};
+        reportSaveFailure();
+    }
 }
 
 // Joins the save; whether it wrote the file.
@@ -316,6 +324,10 @@ void frmSetting::finishSave() {
         accept();
         return;
     }
+    reportSaveFailure();
+}
+
+void frmSetting::reportSaveFailure() {
     reporter_(this, QString::fromUtf8("設定ファイル %1 に保存できませんでした。\n%2")
                         .arg(QString::fromStdString(store_.FullPath()),
                              QString::fromStdString(saved_.error().reason)));

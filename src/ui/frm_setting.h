@@ -74,6 +74,7 @@ class frmSetting : public QDialog {
     void cmdOK_Click();
     bool endSave();
     void finishSave();
+    void reportSaveFailure();
     void cmdFileOpen_Click(int index);
 
     INIAccess store_;
