@@ -9,12 +9,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <system_error>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QValidator>
 #include <cmath>
 #include <limits>
+#include <system_error>
 
 namespace tovlane {
 namespace {
