@@ -99,7 +99,7 @@ void writeSettingsHelp(LineWriter& out) {
 }
 
 constexpr const char* kUsage[] = {
-    "使い方: tovlane [-v | -q] [N]",
+    "使い方: tovlane [-v | -q | --print] N",
     "  tovlane N               エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します",
     "  tovlane -v N            同じく送信し、各段階を標準エラーに説明します (--verbose)",
     "  tovlane -q N            同じく送信し、端末でも黙って終わります (--quiet)",
@@ -120,7 +120,8 @@ constexpr const char* kNotes[] = {
     "  表示すると端末を操作できてしまうバイト (制御文字や UTF-8 でないバイト) は、",
     "  ESC なら ⟦1B⟧ のように 16 進数を ⟦ ⟧ で囲んで示します。",
     "",
-    "終了ステータス (* は端末でだけ理由を表示。-v と --print では常に、-q では表示しません):",
+    "終了ステータス (* は黙って終わるもの。理由は端末でだけ表示し、-q で表示しません。",
+    "                -v と --print では常に表示します):",
 };
 
 void writeHelp(LineWriter& out) {
@@ -266,13 +267,13 @@ Outcome<> printed(Write write) {
 }  // namespace
 
 int runLauncher(int argc, const char* const* argv) {
-    keepStandardStreamsTaken();
+    prepareStandardStreams();
     Options options;
     const int taken = takeOptions(argc, argv, options);
     const std::string commandLine = joinArguments(argc - taken, argv + taken);
-    if (taken == 0 && (commandLine == "--help" || commandLine == "-h"))
+    if (commandLine == "--help" || commandLine == "-h")
         return endWith(printed(writeHelp), options);
-    if (taken == 0 && commandLine == "--version") {
+    if (commandLine == "--version") {
         return endWith(
             printed([](LineWriter& out) { out.line(std::string("tovlane ") + kVersionText); }),
             options);

@@ -1,9 +1,12 @@
 #include "core/output.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 
 #include "storage/text_codec.h"
 
@@ -14,13 +17,19 @@ constexpr std::string_view kOpenBracket = "⟦";
 constexpr std::string_view kCloseBracket = "⟧";
 constexpr std::size_t kWriteSize = 1 << 16;
 
-bool isControl(std::string_view character) {
-    unsigned char lead = static_cast<unsigned char>(character[0]);
+// Control characters, and the invisible ones that break or reorder a line on
+// screen: U+200E, U+200F, U+2028 to U+202E and U+2066 to U+2069.
+bool mustEscape(std::string_view character) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(character[i]); };
     if (character.size() == 1)
-        return lead < 0x20 || lead == 0x7F;
-    // U+0080 to U+009F: C2 80 to C2 9F.
-    return character.size() == 2 && lead == 0xC2 &&
-           static_cast<unsigned char>(character[1]) <= 0x9F;
+        return byte(0) < 0x20 || byte(0) == 0x7F;
+    if (character.size() == 2)  // U+0080 to U+009F: C2 80 to C2 9F
+        return byte(0) == 0xC2 && byte(1) <= 0x9F;
+    if (character.size() != 3 || byte(0) != 0xE2)
+        return false;
+    const unsigned low = (byte(1) & 0x3Fu) << 6 | (byte(2) & 0x3Fu);  // U+2000 and up
+    return low == 0x0E || low == 0x0F || (low >= 0x28 && low <= 0x2E) ||
+           (low >= 0x66 && low <= 0x69);
 }
 
 void appendEscaped(std::string& out, std::string_view bytes) {
@@ -46,13 +55,19 @@ std::string visibleText(std::string_view text) {
         std::size_t length = utf8SequenceLength(rest);
         // Not UTF-8: the one byte alone.
         std::string_view character = rest.substr(0, length == 0 ? 1 : length);
-        if (length == 0 || isControl(character))
+        if (length == 0 || mustEscape(character))
             appendEscaped(shown, character);
         else
             shown.append(character);
         at += character.size();
     }
     return shown;
+}
+
+LineWriter::~LineWriter() {
+    // Lines half built when an exception (no memory) passed are not written.
+    if (std::uncaught_exceptions() == exceptionsAtStart_)
+        finish();
 }
 
 void LineWriter::line(std::string_view text) {
@@ -71,6 +86,11 @@ void LineWriter::flush() {
     std::string_view rest = pending_;
     while (!rest.empty() && error_ == 0) {
         ssize_t count = ::write(fd_, rest.data(), rest.size());
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd ready{fd_, POLLOUT, 0};  // a stream another program set non-blocking
+            ::poll(&ready, 1, -1);
+            continue;
+        }
         if (count < 0 && errno != EINTR)
             error_ = errno;
         if (count == 0)
@@ -86,7 +106,10 @@ void tell(std::string_view message) {
     err.line(std::string("tovlane: ").append(message));
 }
 
-void keepStandardStreamsTaken() {
+void prepareStandardStreams() {
+    // A reader that went away makes a write fail (EPIPE) instead of ending
+    // the run before it has sent anything.
+    ::signal(SIGPIPE, SIG_IGN);
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
             ::open("/dev/null", O_RDONLY);  // takes the lowest free number: fd

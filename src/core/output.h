@@ -1,25 +1,28 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
 namespace tovlane {
 
-// Text made safe for a terminal. Every control character (C0, DEL, C1) and
-// every byte that is not UTF-8 is shown as its bytes in hexadecimal between
-// ⟦ and ⟧ (ESC as ⟦1B⟧, U+0085 as ⟦C2 85⟧), brackets SakuraScript never
-// uses, so nothing from a file, a server or the command line can move the
-// cursor, retitle the window or hide part of a line. The result is valid UTF-8.
+// Text made safe for a terminal. Every control character (C0, DEL, C1), the
+// invisible characters that break or reorder a line (U+2028, U+2029, the
+// bidirectional controls) and every byte that is not UTF-8 is shown as its
+// bytes in hexadecimal between ⟦ and ⟧ (ESC as ⟦1B⟧, U+0085 as ⟦C2 85⟧),
+// brackets SakuraScript never uses, so nothing from a file, a server or the
+// command line can move the cursor, retitle the window or rearrange a line.
+// The result is valid UTF-8.
 std::string visibleText(std::string_view text);
 
 // Lines for one standard stream, each made visible and ended with "\n",
 // written with write(2) in large pieces.
 class LineWriter {
   public:
-    explicit LineWriter(int fd) : fd_(fd) {}
+    explicit LineWriter(int fd) : fd_(fd), exceptionsAtStart_(std::uncaught_exceptions()) {}
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
-    ~LineWriter() { finish(); }
+    ~LineWriter();
 
     void line(std::string_view text);
     // Writes what is pending; 0 when everything arrived, else the errno of
@@ -30,6 +33,7 @@ class LineWriter {
     void flush();
 
     int fd_;
+    int exceptionsAtStart_;
     int error_ = 0;
     std::string pending_;
 };
@@ -40,7 +44,8 @@ void tell(std::string_view message);
 // Puts /dev/null, opened for reading only, on any of the standard streams
 // that is closed: files the program opens later never take their place (a
 // message must not land in a socket or a settings file), and a write to a
-// closed stdout still fails as it should.
-void keepStandardStreamsTaken();
+// closed stdout still fails as it should. A reader that goes away makes a
+// write fail rather than end the program.
+void prepareStandardStreams();
 
 }  // namespace tovlane

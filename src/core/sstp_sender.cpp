@@ -17,12 +17,16 @@ namespace {
 using asio::ip::tcp;
 
 // No descriptor for the socket or no memory for the lookup is the system's
-// shortage, not the server's fault.
-RunError connectionFailed(const asio::error_code& error) {
-    bool shortage =
-        error.category() == asio::system_category() && isResourceShortage(error.value());
-    return {shortage ? Ending::SystemFailure : Ending::ConnectionFailed,
-            "接続できません: " + error.message()};
+// shortage, not the server's fault. The resolver reports a hosts file it could
+// not open for want of a descriptor as an unknown host, so a failed lookup
+// also asks whether descriptors ran out.
+RunError failed(const char* step, const asio::error_code& error) {
+    const bool systems = error.category() == asio::system_category();
+    const bool shortage = systems ? isResourceShortage(error.value()) : descriptorsExhausted();
+    std::string reason = step + (": " + error.message());
+    if (shortage && !systems)
+        reason += "（ファイル記述子が足りません）";
+    return {shortage ? Ending::SystemFailure : Ending::ConnectionFailed, reason};
 }
 
 // An address needs no lookup; only a host name goes to the resolver.
@@ -57,13 +61,13 @@ Outcome<> SendScript(const Destination& to, std::string script, const Trace& giv
     asio::io_context io;
     tcp::socket socket(io);
     if (auto error = connect(socket, to, trace))
-        return connectionFailed(error);
+        return failed("接続できません", error);
     std::string request = buildRequest(to.requestLine, script);
     std::string().swap(script);  // a long script is not held twice while it goes out
     asio::error_code error;
     asio::write(socket, asio::buffer(request), error);
     if (error)
-        return connectionFailed(error);
+        return failed("送信できません", error);
     trace(std::to_string(request.size()) + " バイトを送信しました");
 
     // Real servers often answer and leave the connection open: a complete
@@ -77,7 +81,7 @@ Outcome<> SendScript(const Destination& to, std::string script, const Trace& giv
             break;
         }
         if (error)
-            return connectionFailed(error);
+            return failed("応答を読めません", error);
         reply.feed(std::string_view(buffer.data(), count));
     }
     auto status = reply.status();

@@ -404,6 +404,8 @@ Result<std::string> executableDirectory() {
     ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length > 0)
         return directoryOf(std::string(buffer, static_cast<std::size_t>(length)));
+    if (isResourceShortage(errno))
+        return systemError(errno, ErrorCode::FileUnreadable);
     // Without /proc: the name the kernel started the program by, resolved
     // before anything changes the current directory.
     const auto* started = reinterpret_cast<const char*>(::getauxval(AT_EXECFN));
@@ -416,6 +418,13 @@ Result<std::string> executableDirectory() {
 
 bool isResourceShortage(int error) {
     return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
+}
+
+bool descriptorsExhausted() {
+    int probe = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (probe >= 0)
+        ::close(probe);
+    return probe < 0 && (errno == EMFILE || errno == ENFILE);
 }
 
 std::string joinPath(std::string_view directory, std::string_view name) {

@@ -59,6 +59,8 @@ Result<std::string> executableDirectory();
 // Whether an errno value says the system ran short (descriptors, memory,
 // buffers), rather than anything being wrong with what was asked for.
 bool isResourceShortage(int error);
+// Whether this process has no file descriptor left to open.
+bool descriptorsExhausted();
 
 // Joins with exactly one "/" between directory and name.
 std::string joinPath(std::string_view directory, std::string_view name);

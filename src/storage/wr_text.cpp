@@ -10,11 +10,10 @@ Result<std::string> WRText::RFile() const {
     if (!isExistingRegularFile(FileName))
         return std::string();
     auto file = readRegularFile(FileName);
-    if (!file) {
-        if (file.error().code == ErrorCode::FileMissing)
-            return std::string();
+    if (!file && file.error().code == ErrorCode::FileMissing)  // gone since the test
+        return Error{ErrorCode::NotRegularFile, file.error().reason};
+    if (!file)
         return file.error();
-    }
     if (std::string_view(*file).starts_with(kUtf8ByteOrderMark))
         file->erase(0, kUtf8ByteOrderMark.size());
     // CP932 stays as it is; UTF-8 is converted, never taking more bytes.

@@ -16,9 +16,10 @@ class WRText {
     // The file's text in CP932, as the SSTP wire carries it, with every line
     // end (CR LF, CR or LF) removed, so empty lines vanish; "" when no
     // regular file has that name. A file that is valid UTF-8 is UTF-8 (a
-    // character CP932 cannot hold becomes "?"); any other is CP932 already. NotRegularFile when
-    // the name stops being a regular file between the test and the opening;
-    // FileUnreadable, with the system's reason, when it cannot be read.
+    // character CP932 cannot hold becomes "?"); any other is CP932 already.
+    // NotRegularFile when the name stops being a regular file, or any file,
+    // between the test and the opening; FileUnreadable, with the system's
+    // reason, when it cannot be read.
     Result<std::string> RFile() const;
 
     // Replaces the file with WText (UTF-8, no line end added), then empties

@@ -14,7 +14,6 @@
 #include <QValidator>
 #include <cmath>
 #include <limits>
-#include <system_error>
 
 namespace tovlane {
 namespace {
@@ -291,19 +290,18 @@ void frmSetting::cmdOK_Click() {
         return;  // already saving
     cmdOK->setEnabled(false);
     cancelSave_ = false;
-    INIAccess store = store_;
-    store.Wait.cancelled = &cancelSave_;
-    auto save = [this, store, shown = shown_, edited = fields()]() mutable {
-        try {
-            saved_ = saveSettings(store, shown, edited);
-        } catch (const std::exception& error) {
-            saved_ = Error{ErrorCode::OutOfResources, error.what()};
-        }
-        QMetaObject::invokeMethod(this, &frmSetting::finishSave, Qt::QueuedConnection);
-    };
     try {
-        saver_ = std::thread(std::move(save));
-    } catch (const std::system_error& error) {  // the system has no thread left to give
+        INIAccess store = store_;
+        store.Wait.cancelled = &cancelSave_;
+        saver_ = std::thread([this, store, shown = shown_, edited = fields()]() mutable {
+            try {
+                saved_ = saveSettings(store, shown, edited);
+            } catch (const std::exception& error) {
+                saved_ = Error{ErrorCode::OutOfResources, error.what()};
+            }
+            QMetaObject::invokeMethod(this, &frmSetting::finishSave, Qt::QueuedConnection);
+        });
+    } catch (const std::exception& error) {  // no memory, or no thread left to give
         cmdOK->setEnabled(true);
         saved_ = Error{ErrorCode::OutOfResources, error.what()};
         reportSaveFailure();

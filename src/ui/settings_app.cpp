@@ -53,7 +53,7 @@ void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QStrin
 }  // namespace
 
 int runSettingsApp(int argc, char** argv) {
-    keepStandardStreamsTaken();
+    prepareStandardStreams();
     auto place = settingsPlace();
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         LineWriter out(STDOUT_FILENO);

@@ -106,13 +106,17 @@ TEST(SstpRequest, NoLineBreakInsideAHeader) {
 
 // What a terminal would obey shows as its bytes; everything else as it is.
 TEST(Output, ControlCharactersAndStrayBytesShowAsHex) {
-    const std::pair<std::string, std::string> cases[] = {{"\x1b[2J", "⟦1B⟧[2J"},
-                                                         {"a\tb\r\n", "a⟦09⟧b⟦0D⟧⟦0A⟧"},
-                                                         {"\x7f~", "⟦7F⟧~"},
-                                                         {"\xc2\x85", "⟦C2 85⟧"},
-                                                         {"\xc2\x9f\xc2\xa0", "⟦C2 9F⟧\xc2\xa0"},
-                                                         {"\xff\xe3\x81", "⟦FF⟧⟦E3⟧⟦81⟧"},
-                                                         {"\0 ⟦1B⟧ あ"s, "⟦00⟧ ⟦1B⟧ あ"}};
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x1b[2J", "⟦1B⟧[2J"},
+        {"a\tb\r\n", "a⟦09⟧b⟦0D⟧⟦0A⟧"},
+        {"\x7f~", "⟦7F⟧~"},
+        {"\xc2\x85", "⟦C2 85⟧"},
+        {"\xc2\x9f\xc2\xa0", "⟦C2 9F⟧\xc2\xa0"},
+        {"\xff\xe3\x81", "⟦FF⟧⟦E3⟧⟦81⟧"},
+        {"\0 ⟦1B⟧ あ"s, "⟦00⟧ ⟦1B⟧ あ"},
+        // Line breaks and direction changes a terminal would make of text.
+        {"\u2027\u2028\u202e\u202f", "\u2027⟦E2 80 A8⟧⟦E2 80 AE⟧\u202f"},
+        {"\u200d\u200e\u2066\u2069\u206a", "\u200d⟦E2 80 8E⟧⟦E2 81 A6⟧⟦E2 81 A9⟧\u206a"}};
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(visibleText(text), shown) << text;
 }

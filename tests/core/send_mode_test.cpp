@@ -94,6 +94,10 @@ class SendMode : public ::testing::Test {
         writeFile(dir.file("on-terminal"), "exec /usr/bin/script -qec \"$*\" /dev/null\n");
         writeFile(dir.file("to-full"), "exec \"$@\" >/dev/full\n");
         writeFile(dir.file("closed-stdout"), "exec \"$@\" >&-\n");
+        // stdout (FD=1) or stderr (FD=2) a pipe whose reader is gone.
+        writeFile(dir.file("broken-pipe"),
+                  "mkfifo \"$0.fifo\" && exec 3<>\"$0.fifo\" 4>\"$0.fifo\" 3<&- && rm \"$0.fifo\"\n"
+                  "eval \"exec \\\"\\$@\\\" $FD>&4 4>&-\"\n");
     }
 
     std::string program() const { return dir.file("bin/tovlane"); }
@@ -169,6 +173,7 @@ const std::string kNobody =
 // stdout and stderr on a terminal, which script(1) copies to stdout with CR LF.
 const std::string kOnTerminal = "/bin/sh %DIR%/on-terminal";
 const std::string kToFullDisk = "/bin/sh %DIR%/to-full";
+const std::string kBrokenPipe = "/usr/bin/env FD=", kPipe = "/bin/sh %DIR%/broken-pipe";
 // Room for the program, not for a 200 MB script.
 const std::string kLittleMemory = kLimited + " --as=100000000";
 std::string printed(const std::string& script) {
@@ -228,6 +233,14 @@ const Row kRows[] = {
     {"version", "", "--version", {}, {.out = "tovlane 0.11.9\n"}},
     {"help, stdout closed", "", "--help", {.wrapper = "/bin/sh %DIR%/closed-stdout"},
      {.status = 13, .err = "標準出力に書き込めません: Bad file descriptor"}},
+    {"no descriptor for the hosts file", "Address=localhost", "0",
+     {.wrapper = kLimited + " --nofile=5:5"},
+     {.status = 12,
+      .err = "接続できません: Host not found (authoritative)（ファイル記述子が足りません）"}},
+    {"print into a pipe nobody reads", "", "--print 0", {.wrapper = kBrokenPipe + "1 " + kPipe},
+     {.status = 13, .err = "標準出力に書き込めません: Broken pipe"}},
+    {"nobody reads the explanation: the script still goes", "", "-v 0",
+     {.server = "--mode reply", .wrapper = kBrokenPipe + "2 " + kPipe}, {.script = "x"}},
     {"print into a full disk", "", "--print 0", {.wrapper = kToFullDisk},
      {.status = 13, .err = "標準出力に書き込めません: No space left on device"}},
     // What a CP932 server reads: ～ for 〜, the ? sent, bytes a terminal would obey escaped.
