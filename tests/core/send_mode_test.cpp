@@ -326,6 +326,7 @@ TEST_F(SendMode, EveryWayARunEnds) {
 // Another program saves two versions in turn, each as one rename: every run
 // takes its address and port from the same one.
 TEST_F(SendMode, ARunTakesAllItsSettingsFromOneSave) {
+    writeFile(settingsPath(), "[Tovlane Setting]\nAddress=127.0.0.2\nPort=2\nAlarmFile0=x\n");
     pid_t writer = ::fork();
     for (int i = 0; writer == 0; ++i) {  // never back into the test runner
         std::string version = std::to_string(1 + i % 2);
