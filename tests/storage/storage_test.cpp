@@ -126,6 +126,10 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
     for (int k = 0; k <= 42; ++k)
         EXPECT_EQ(file.value(kSection, "K" + std::to_string(k)), "v") << k;
     EXPECT_FALSE(std::filesystem::exists(dir.file(".tovlane-Tovlane.ini-2718281828")));
+    // A private folder with the owner's private lock: root takes that lock too.
+    ::chmod(dir.path().c_str(), 0700);
+    ::chmod(dir.file(".Tovlane.ini.lock").c_str(), 0600);
+    EXPECT_TRUE(store().SetINIData(kSection, "K43", "v"));
 }
 
 TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
@@ -134,6 +138,8 @@ TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
     EXPECT_TRUE(store("config/tovlane").SetINIData(kSection, "Port", "4"));
     EXPECT_EQ(std::filesystem::status(dir.file("config/tovlane")).permissions(),
               std::filesystem::perms::owner_all);
+    EXPECT_EQ(std::filesystem::status(dir.file("config/tovlane/Tovlane.ini")).permissions(),
+              std::filesystem::perms(0644));
 
     TempDir elsewhere;
     writeFile(elsewhere.file("real.ini"), "[Tovlane Setting]\n");

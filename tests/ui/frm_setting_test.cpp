@@ -18,9 +18,11 @@ using namespace std::string_literals;
 // error box answered by the test.
 class SettingsWindow : public ::testing::Test {
   protected:
-    std::unique_ptr<frmSetting> makeForm(const std::string& directory) {
+    std::unique_ptr<frmSetting> makeForm(
+        const std::string& directory,
+        std::chrono::milliseconds wait = std::chrono::milliseconds(200)) {
         INIAccess store = settingsStore({directory});
-        store.Wait.limit = std::chrono::milliseconds(200);
+        store.Wait.limit = wait;
         return std::make_unique<frmSetting>(
             store,
             [this](QWidget*, const FilePickerRequest& request) {
@@ -200,6 +202,7 @@ TEST_F(SettingsWindow, ABusySaveKeepsTheWindowAnswering) {
     // The lock taken through a description of its own, as another program's.
     int held = ::open(dir.file(".Tovlane.ini.lock").c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    form = makeForm(dir.path(), std::chrono::hours(1));  // only giving up ends this wait
     showActive();
     form->txtAlarmFile[1]->setText("mine");
     form->cmdOK->click();
@@ -207,7 +210,10 @@ TEST_F(SettingsWindow, ABusySaveKeepsTheWindowAnswering) {
     EXPECT_TRUE(form->isVisible() && errors.empty()) << "still waiting";
     QTest::keyClick(form->txtAlarmFile[1], Qt::Key_Escape);
     EXPECT_FALSE(form->isVisible());
+    form->cmdOK->click();
+    form = makeForm(dir.path());  // a window closed by its program gives up its wait too
     showActive();
+    form->txtAlarmFile[1]->setText("mine");
     pressOk(*form);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_TRUE(errors[0].endsWith("を保存中です。しばらくしてからもう一度保存してください"));
