@@ -225,8 +225,6 @@ const Row kRows[] = {
      {.status = 11, .err = kIni + " を読み込めません: Too many levels of symbolic links"}},
     {"no descriptor for the socket", "", "0", {.wrapper = kLimited + " --nofile=5:5"},
      {.status = 12, .err = "接続できません: Too many open files"}},
-    {"no descriptor for the event queue", "", "0", {.wrapper = kLimited + " --nofile=4:4"},
-     {.status = 12, .err = "システムの資源が足りません: epoll: Too many open files"}},
     {"no memory for the script", "AlarmFile0=big.txt", "0", {.wrapper = kLittleMemory},
      {.status = 12, .err = "スクリプトファイル \"big.txt\" を読み込めません（AlarmFile0）: "
                            "読み込むメモリが足りません（200000000 バイト）"}},
