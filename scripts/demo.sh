@@ -6,9 +6,12 @@
 # the server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+echo "== checking the packages the build needs (installing any that are missing)"
 bash scripts/setup.sh
+echo "== building tovlane, tovlane-settings and the stand-in server (about a minute the first time)"
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target tovlane tovlane-settings sstp-standin >/dev/null
+cmake --build build --target tovlane tovlane-settings sstp-standin |
+    sed -n 's/^\[\([0-9]*\)\/\([0-9]*\)\] .* \([^ ]*\)$/  step \1 of \2: \3/p'
 
 work=$(mktemp -d /tmp/tovlane-demo-XXXXXX)
 # shellcheck source=scripts/standin.sh

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package that building, testing, the demo and the
 # screenshot need, and nothing when they are all there already.
+# Usage: setup.sh [--build]   (--build: only what building and installing need)
 set -euo pipefail
 
+build_packages=(
+    g++ cmake ninja-build                       # tool chain
+    libasio-dev                                 # standalone Asio for the sender
+    qt6-base-dev                                # the settings window (Qt 6 Widgets)
+)
 packages=(
     g++ make cmake ninja-build binutils git     # tool chain (readelf checks the sender's libraries)
     libgtest-dev                                # GoogleTest
@@ -14,6 +20,9 @@ packages=(
     clang libclang-rt-14-dev                    # libFuzzer for the fuzz targets
     desktop-file-utils man-db                   # the install test checks the desktop entry and man page
 )
+if [ "${1:-}" = --build ]; then
+    packages=("${build_packages[@]}")
+fi
 if [ "${TOVLANE_SCREENSHOT:-}" = 1 ]; then
     packages+=(imagemagick)                     # "import" takes the screenshot
 fi

@@ -60,6 +60,8 @@ for option in --help -h; do
     "$prefix/lib/tovlane/tovlane-settings" "$option" | grep -qF "$prefix/lib/tovlane/Tovlane.ini" ||
         fail "tovlane-settings $option"
 done
+[ "$(env -u DISPLAY "$prefix/lib/tovlane/tovlane-settings" --version)" = "tovlane-settings 0.11.9" ] ||
+    fail "tovlane-settings --version"
 
 for port in abc 70000; do
     status=0
@@ -76,4 +78,11 @@ printf '[Tovlane Setting]\nPort=%s\nAlarmFile4=\\h\\s[0]installed\n' "$standin_p
 (cd / && "$prefix/bin/tovlane" 4) || fail "sending through the link ended with $?"
 wait "$standin_pid" || true
 grep -qF 'Script: \h\s[0]installed\e' "$prefix/received" || fail "nothing arrived"
+
+# Removing what the manifest lists removes every installed file, the link too.
+rm -rf "$prefix/server" "$prefix/received" "$prefix/lib/tovlane/Tovlane.ini"
+grep -qx "$prefix/bin/tovlane" "$build/install_manifest.txt" || fail "the manifest lacks bin/tovlane"
+xargs rm <"$build/install_manifest.txt"
+left=$(find "$prefix" ! -type d)
+[ -z "$left" ] || fail "left after removing the manifest's files: $left"
 echo "install test: passed"

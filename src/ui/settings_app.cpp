@@ -55,12 +55,18 @@ void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QStrin
 int runSettingsApp(int argc, char** argv) {
     prepareStandardStreams();
     auto place = settingsPlace();
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    const std::string option = argc > 1 ? argv[1] : "";
+    if (option == "--help" || option == "-h" || option == "--version") {
         LineWriter out(STDOUT_FILENO);
-        out.line("使い方: tovlane-settings");
-        out.line("  Tovlane の設定画面を開きます (tovlane を引数なしで実行しても開きます)。");
-        out.line("  設定ファイル: " + (place ? settingsStore(*place).FullPath() : std::string()));
-        out.line("  " + (place ? place->why : place.error().reason));
+        if (option == "--version") {
+            out.line(std::string("tovlane-settings ") + kVersionText);
+        } else {
+            out.line("使い方: tovlane-settings [--help | --version]");
+            out.line("  Tovlane の設定画面を開きます (tovlane を引数なしで実行しても開きます)。");
+            out.line("  設定ファイル: " +
+                     (place ? settingsStore(*place).FullPath() : std::string()));
+            out.line("  " + (place ? place->why : place.error().reason));
+        }
         if (int error = out.finish()) {
             tell(std::string("標準出力に書き込めません: ") + std::strerror(error));
             return statusOf(Ending::OutputUnwritable);
