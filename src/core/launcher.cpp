@@ -11,6 +11,7 @@
 #include "core/command_line.h"
 #include "core/exit_status.h"
 #include "core/messages.h"
+#include "core/notifier.h"
 #include "core/output.h"
 #include "core/settings.h"
 #include "core/sstp_request.h"
@@ -30,6 +31,7 @@ struct Options {
     bool verbose = false;  // -v: explain each step
     bool quiet = false;    // -q: no explanation even on a terminal
     bool print = false;    // --print: show the request instead of sending it
+    bool notify = false;   // --notify: a failed run also says why on the desktop
 };
 
 // The options that lead the arguments; returns how many there were.
@@ -43,6 +45,8 @@ int takeOptions(int argc, const char* const* argv, Options& options) {
             options.quiet = true, options.verbose = false;
         else if (arg == "--print")
             options.print = true;
+        else if (arg == "--notify")
+            options.notify = true;
         else
             break;
     }
@@ -64,7 +68,12 @@ int endWith(const Outcome<>& outcome, const Options& options) {
     if (outcome)
         return endingRow(Ending::Accepted).status;
     const EndingRow& end = endingRow(outcome.error().code);
-    if (!end.silent || explainsSilentEnds(options))
+    bool told = !end.silent || explainsSilentEnds(options);
+    if (told)
+        tell(outcome.error().reason);
+    // A desktop action has no terminal: the desktop shows why it failed, or,
+    // with no notifier installed, stderr (a session log) does.
+    if (options.notify && !notifyDesktop(outcome.error().reason) && !told)
         tell(outcome.error().reason);
     return end.status;
 }
@@ -104,6 +113,7 @@ constexpr const char* kUsage[] = {
     "  tovlane -v N            同じく送信し、各段階を標準エラーに説明します (--verbose)",
     "  tovlane -q N            同じく送信し、端末でも黙って終わります (--quiet)",
     "  tovlane --print N       送信せずに、サーバーが受け取るリクエストを表示します",
+    "  tovlane --notify N      同じく送信し、失敗したらデスクトップ通知でも理由を示します",
     "  tovlane                 設定画面を開きます",
     "  tovlane --help, -h      この説明を表示します",
     "  tovlane --version       バージョンを表示します",

@@ -348,6 +348,26 @@ TEST_F(SendMode, ARunTakesAllItsSettingsFromOneSave) {
     EXPECT_EQ(mixed, "");
 }
 
+// A desktop action that fails says why on the desktop; one that succeeds
+// starts nothing. Without notify-send, stderr says why.
+TEST_F(SendMode, NotifyShowsWhyARunFailed) {
+    std::filesystem::create_directory(dir.file("notifier"));
+    writeFile(dir.file("notifier/notify-send"),
+              "#!/bin/sh\nprintf '%s|' \"$@\" >>" + dir.file("notified") + "\n");
+    std::filesystem::permissions(dir.file("notifier/notify-send"), std::filesystem::perms(0755));
+    writeFile(settingsPath(), "[Tovlane Setting]\nAlarmFile0=x\nPort=" +
+                                  std::to_string(startServer("--mode reply")) + "\n");
+    const std::string notifier = "/usr/bin/env PATH=" + dir.file("notifier") + ":/usr/bin:/bin";
+    EXPECT_EQ(run("--notify 0", notifier)->wait(), 0);
+    EXPECT_EQ(run("--notify 1", notifier)->wait(), 5);
+    const std::string why = "AlarmFile1 は空なので、送るものがありません";
+    EXPECT_EQ(readFile(dir.file("notified")),
+              "--app-name=Tovlane|--icon=tovlane|Tovlane|" + why + "|");
+    auto alone = run("--notify 1", "/usr/bin/env PATH=" + dir.file("nowhere"));
+    EXPECT_EQ(alone->wait(), 5);
+    EXPECT_EQ(alone->err(), "tovlane: " + why + "\n");
+}
+
 TEST_F(SendMode, NoGuiLibraryIsLinked) {
     Process needed("/usr/bin/readelf -d " TOVLANE_BIN);
     ASSERT_EQ(needed.wait(), 0);
