@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QValidator>
 #include <cmath>
 #include <limits>
@@ -116,6 +117,9 @@ QString windowTitle(int major, int minor) {
 
 FilePicker qtFilePicker() {
     return [](QWidget* parent, const FilePickerRequest& request) -> std::optional<QString> {
+        // The dialog remembers its folder in QtProject.conf; Tovlane writes
+        // nothing but its settings file, so that memory goes nowhere.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, "/dev/null");
         QFileDialog dialog(parent);
         prepareFileDialog(dialog, request);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {

@@ -266,6 +266,14 @@ TEST_F(SettingsWindow, FileDialogStartsOnTextFilesAndAllFilesMeansEveryFile) {
     EXPECT_EQ(qtFilePicker()(nullptr, request), std::nullopt);
 }
 
+// The real file dialog, cancelled: it leaves no QtProject.conf behind.
+TEST(FilePicker, WritesNothingOfItsOwn) {
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+    EXPECT_EQ(qtFilePicker()(nullptr, {"開く", {"すべてのファイル(*.*)"}, ""}), std::nullopt);
+    EXPECT_FALSE(QFileInfo::exists(config + "/QtProject.conf")) << config.toStdString();
+}
+
 }  // namespace
 }  // namespace tovlane::test
 
@@ -275,6 +283,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
+    tovlane::test::TempDir config;  // the user's config folder, which nothing may write into
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path()));
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
