@@ -16,6 +16,7 @@ packages=(
     clang-format shellcheck                     # the formatting and script checks
     qt6-base-dev                                # the settings window (Qt 6 Widgets)
     qt6-translations-l10n                       # Japanese texts in Qt's file dialog
+    libqt6svg6                                  # the window's icon (Qt's SVG plugins)
     xvfb xauth fonts-noto-cjk                   # a display and Japanese fonts for the window
     clang libclang-rt-14-dev                    # libFuzzer for the fuzz targets
     desktop-file-utils man-db                   # the install test checks the desktop entry and man page

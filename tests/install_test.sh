@@ -24,14 +24,16 @@ help=$("$prefix/bin/tovlane" --help)
 grep -qF "$prefix/lib/tovlane/Tovlane.ini" <<<"$help" || fail "--help names no settings file in lib/tovlane"
 grep -qF "AlarmFile0〜AlarmFile9 (エントリ 0〜9)" <<<"$help" || fail "--help lists no entry keys"
 desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desktop entry"
-[ "$(grep -c '^Exec=tovlane [0-9]$' "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
+# The installed program by its path, which PATH may not hold yet.
+[ "$(grep -c "^Exec=$prefix/bin/tovlane --notify [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
     fail "ten send actions"
+grep -qx "Exec=$prefix/bin/tovlane" "$prefix/share/applications/tovlane.desktop" || fail "menu item"
 warnings=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$prefix/share/man/man1/tovlane.1" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "manual page: $warnings"
 # shellcheck disable=SC1091
 words=$(source "$prefix/share/bash-completion/completions/tovlane" &&
     COMP_WORDS=(tovlane "") COMP_CWORD=1 && _tovlane && echo "${COMPREPLY[*]}")
-[ "$words" = "0 1 2 3 4 5 6 7 8 9 -v --verbose -q --quiet --print --help --version" ] || fail "completion: $words"
+[ "$words" = "0 1 2 3 4 5 6 7 8 9 -v --verbose -q --quiet --print --notify --help --version" ] || fail "completion: $words"
 
 # The settings window: the same process becomes tovlane-settings and waits
 # for the user; without a display, or with one that cannot be opened, one

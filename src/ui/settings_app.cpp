@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTranslator>
@@ -50,6 +51,15 @@ void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QStrin
     ::_exit(statusOf(Ending::SettingsUnavailable));
 }
 
+// The icon an install puts under share/, beside lib/tovlane/, for desktops
+// whose icon theme does not search that prefix.
+QString installedIcon() {
+    auto directory = executableDirectory();
+    return directory ? QString::fromStdString(joinPath(
+                           *directory, "../../share/icons/hicolor/scalable/apps/tovlane.svg"))
+                     : QString();
+}
+
 }  // namespace
 
 int runSettingsApp(int argc, char** argv) {
@@ -81,6 +91,12 @@ int runSettingsApp(int argc, char** argv) {
     QtMessageHandler previous = qInstallMessageHandler(quietStartupHandler);
     QApplication app(argc, argv);
     qInstallMessageHandler(previous);
+
+    // What the desktop entry names: docks group the window with the menu item
+    // (WM_CLASS "Tovlane", Wayland's app id "tovlane") and show its icon.
+    QApplication::setApplicationName("Tovlane");
+    QGuiApplication::setDesktopFileName("tovlane");
+    QApplication::setWindowIcon(QIcon::fromTheme("tovlane", QIcon(installedIcon())));
 
     // The window is Japanese, so Qt's own texts (the file dialog's buttons
     // and labels) are too, where Qt's translations are installed.
