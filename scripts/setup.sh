@@ -20,6 +20,7 @@ packages=(
     xvfb xauth fonts-noto-cjk                   # a display and Japanese fonts for the window
     clang libclang-rt-14-dev                    # libFuzzer for the fuzz targets
     desktop-file-utils man-db                   # the install test checks the desktop entry and man page
+    dpkg-dev lintian                            # the Debian package: its Depends, and its check
 )
 if [ "${1:-}" = --build ]; then
     packages=("${build_packages[@]}")

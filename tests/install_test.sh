@@ -28,7 +28,7 @@ desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desk
 [ "$(grep -c "^Exec=$prefix/bin/tovlane --notify [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
     fail "ten send actions"
 grep -qx "Exec=$prefix/bin/tovlane" "$prefix/share/applications/tovlane.desktop" || fail "menu item"
-warnings=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$prefix/share/man/man1/tovlane.1" 2>&1 >/dev/null)
+warnings=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$prefix/share/man/man1/tovlane.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "manual page: $warnings"
 # shellcheck disable=SC1091
 words=$(source "$prefix/share/bash-completion/completions/tovlane" &&
@@ -87,4 +87,23 @@ grep -qx "$prefix/bin/tovlane" "$build/install_manifest.txt" || fail "the manife
 xargs rm <"$build/install_manifest.txt"
 left=$(find "$prefix" ! -type d)
 [ -z "$left" ] || fail "left after removing the manifest's files: $left"
+# The Debian package: its files under /usr, a clean lintian where it is
+# installed, and the extracted tree working as installed.
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$prefix/deb" >/dev/null
+deb=$prefix/deb/tovlane_0.11.9-1_amd64.deb
+contents=$(dpkg-deb -c "$deb")
+for path in ./usr/bin/tovlane ./usr/lib/tovlane/tovlane ./usr/lib/tovlane/tovlane-settings \
+    ./usr/share/applications/tovlane.desktop ./usr/share/man/man1/tovlane.1.gz \
+    ./usr/share/bash-completion/completions/tovlane ./usr/share/doc/tovlane/copyright; do
+    grep -qF " $path" <<<"$contents" || fail "the package lacks $path"
+done
+dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "Depends computed without Qt"
+if command -v lintian >/dev/null; then
+    errors=$(lintian "$deb" 2>/dev/null | grep '^E:' || true)
+    [ -z "$errors" ] || fail "lintian: $errors"
+fi
+dpkg-deb -x "$deb" "$prefix/root"
+grep -qx "Exec=/usr/bin/tovlane --notify 3" "$prefix/root/usr/share/applications/tovlane.desktop" ||
+    fail "the packaged desktop entry does not name /usr/bin/tovlane"
+[ "$("$prefix/root/usr/bin/tovlane" --version)" = "tovlane 0.11.9" ] || fail "the packaged tovlane"
 echo "install test: passed"
