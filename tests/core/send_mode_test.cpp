@@ -89,7 +89,7 @@ class SendMode : public ::testing::Test {
         writeFile(dir.file("Tovlane.ini"), "[Tovlane Setting]\nAlarmFile0=decoy\n");
         writeFile(dir.file("home/.config/tovlane/Tovlane.ini"),
                   "[Tovlane Setting]\nAlarmFile0=own\n");
-        ::chown(dir.file("home/.config/tovlane").c_str(), 65534, 65534);  // nobody's
+        ASSERT_EQ(::chown(dir.file("home/.config/tovlane").c_str(), 65534, 65534), 0);  // nobody's
         writeFile(dir.file("hide-proc"), "mount -t tmpfs none /proc && exec \"$@\"\n");
         writeFile(dir.file("on-terminal"), "exec /usr/bin/script -qec \"$*\" /dev/null\n");
         writeFile(dir.file("to-full"), "exec \"$@\" >/dev/full\n");

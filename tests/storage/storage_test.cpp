@@ -96,7 +96,7 @@ TEST_F(IniAccessTest, SectionRuleAndEmptyReads) {
 // in a folder its group shares leave the files to the owner and the group.
 TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
     writeFile(dir.file(".tovlane-Tovlane.ini-2718281828"), "a writer died here");
-    ::chown(dir.path().c_str(), 65534, 65534);
+    ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
     ::chmod(dir.path().c_str(), 0770);
     const mode_t mask = ::umask(007);
     std::vector<pid_t> writers;
@@ -157,12 +157,12 @@ TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
     std::filesystem::remove(settingsPath());
     std::filesystem::create_symlink(elsewhere.file("tv/real.ini"), settingsPath());
     for (const std::string& link : {elsewhere.file("tv"), settingsPath()}) {
-        ::lchown(link.c_str(), 65534, 65534);
+        ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
         INIAccess ini = store();
         EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2"));
         EXPECT_EQ(ini.LastError,
                   link + " はほかのユーザーのシンボリックリンクなので、たどりません");
-        ::lchown(link.c_str(), 0, 0);
+        ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
     }
     EXPECT_FALSE(std::filesystem::exists(elsewhere.file("chosen/real.ini")));
 }
