@@ -21,6 +21,7 @@ packages=(
     clang libclang-rt-14-dev                    # libFuzzer for the fuzz targets
     desktop-file-utils man-db                   # the install test checks the desktop entry and man page
     dpkg-dev lintian                            # the Debian package: its Depends, and its check
+    libc-ares-dev file                          # the portable archive's static sender, and its check
 )
 if [ "${1:-}" = --build ]; then
     packages=("${build_packages[@]}")

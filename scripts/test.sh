@@ -24,6 +24,17 @@ cmake -S . -B build-sanitize -G Ninja -DTOVLANE_WERROR=ON -DTOVLANE_SANITIZE=ON 
 cmake --build build-sanitize -j"$jobs"
 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
 
+echo "== the portable archive: the static sender"
+cmake -S . -B build-portable -G Ninja -DTOVLANE_WERROR=ON -DTOVLANE_STATIC_SENDER=ON \
+    -DTOVLANE_BUILD_TESTS=OFF >/dev/null
+# Quiet unless it fails: the static link warns of glibc calls that would need
+# its name service modules (getpwuid without HOME; services by name, never asked).
+if ! cmake --build build-portable -j"$jobs" >build-portable/build.log 2>&1; then
+    tail -n 40 build-portable/build.log
+    exit 1
+fi
+bash tests/portable_test.sh build-portable
+
 seconds=${FUZZ_SECONDS:-20}
 echo "== fuzzing, $seconds seconds a target"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

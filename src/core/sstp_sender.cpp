@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "core/host_lookup.h"
 #include "core/sstp_reply.h"
 #include "core/sstp_request.h"
 #include "storage/file_io.h"
@@ -41,9 +42,8 @@ asio::error_code connect(tcp::socket& socket, const Destination& to, const Trace
         socket.connect(tcp::endpoint(address, to.port), error);
         return error;
     }
-    tcp::resolver resolver(socket.get_executor());
-    auto addresses =
-        resolver.resolve(to.host, std::to_string(to.port), tcp::resolver::numeric_service, error);
+    auto& io = static_cast<asio::io_context&>(socket.get_executor().context());
+    auto addresses = lookUpHost(io, to.host, to.port, error);
     if (!error) {
         asio::connect(
             socket, addresses,
