@@ -23,6 +23,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 help=$("$prefix/bin/tovlane" --help)
 grep -qF "$prefix/lib/tovlane/Tovlane.ini" <<<"$help" || fail "--help names no settings file in lib/tovlane"
 grep -qF "AlarmFile0〜AlarmFile9 (エントリ 0〜9)" <<<"$help" || fail "--help lists no entry keys"
+for line in "ESC なら ⟦1B⟧" "  13  標準出力に書き込めない" "   9* 接続できない"; do
+    grep -qF "$line" <<<"$help" || fail "--help lacks \"$line\""
+done
 desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desktop entry"
 # The installed program by its path, which PATH may not hold yet.
 [ "$(grep -c "^Exec=$prefix/bin/tovlane --notify [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||

@@ -126,10 +126,15 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
     for (int k = 0; k <= 42; ++k)
         EXPECT_EQ(file.value(kSection, "K" + std::to_string(k)), "v") << k;
     EXPECT_FALSE(std::filesystem::exists(dir.file(".tovlane-Tovlane.ini-2718281828")));
-    // A private folder with the owner's private lock: root takes that lock too.
+    // A private folder with the owner's private lock: root takes that lock too,
+    // and a lock root makes there is handed to the owner.
     ::chmod(dir.path().c_str(), 0700);
     ::chmod(dir.file(".Tovlane.ini.lock").c_str(), 0600);
     EXPECT_TRUE(store().SetINIData(kSection, "K43", "v"));
+    std::filesystem::remove(dir.file(".Tovlane.ini.lock"));
+    EXPECT_TRUE(store().SetINIData(kSection, "K44", "v"));
+    struct stat lock {};
+    EXPECT_TRUE(::stat(dir.file(".Tovlane.ini.lock").c_str(), &lock) == 0 && lock.st_uid == 65534);
 }
 
 TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
@@ -165,6 +170,12 @@ TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
         ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
     }
     EXPECT_FALSE(std::filesystem::exists(elsewhere.file("chosen/real.ini")));
+    // A user follows links of their own.
+    ASSERT_EQ(::lchown(settingsPath().c_str(), 65534, 65534), 0);
+    for (const std::string& folder : {elsewhere.path(), elsewhere.file("chosen"), dir.path()})
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(inChild([&] { return becomeUser() && store().SetINIData(kSection, "P", "3"); }));
+    EXPECT_EQ(readFile(elsewhere.file("chosen/real.ini")), "[Tovlane Setting]\nP=3\n");
 }
 
 // Each failure is real for root too: no permission bit is relied on unless

@@ -66,6 +66,7 @@ TEST_F(SettingsWindow, LayoutFollowsTheTwipsTableAndTheTitleShowsTheVersion) {
     EXPECT_EQ(form->size(), QSize(392, 328));
     EXPECT_EQ(form->fraSendTo->geometry(), QRect(7, 7, 267, 78));
     EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window cannot be resized";
+    EXPECT_FALSE(form->isSizeGripEnabled());
     EXPECT_EQ(form->txtAlarmFile[9]->geometry(), QRect(28, 208, 344, 18));
     EXPECT_EQ(form->txtAlarmFile[9]->parentWidget(), form->fraFiles);
     EXPECT_EQ(form->cboProtocol->geometry(), QRect(84, 53, 176, 20));
