@@ -5,6 +5,9 @@
 set -euo pipefail
 build=$1
 standin=$2
+# Japanese messages, checked below; English ones where a check says LANG=C.UTF-8.
+export LANG=ja_JP.UTF-8
+unset LC_ALL LC_MESSAGES
 prefix=$(mktemp -d /tmp/tovlane-install-XXXXXX)
 # shellcheck source=scripts/standin.sh
 source "$(dirname "$0")/../scripts/standin.sh"
@@ -26,6 +29,14 @@ grep -qF "AlarmFile0〜AlarmFile9 (エントリ 0〜9)" <<<"$help" || fail "--he
 for line in "ESC なら ⟦1B⟧" "  13  標準出力に書き込めない" "   9* 接続できない"; do
     grep -qF "$line" <<<"$help" || fail "--help lacks \"$line\""
 done
+# The message locale: LC_ALL, then LC_MESSAGES, then LANG; English unless it names Japanese.
+for locale in "LANG=C.UTF-8" "LANG=ja_JP.UTF-8 LC_ALL=en_US.UTF-8" "LANG=de_DE.UTF-8 LC_MESSAGES=C"; do
+    read -ra variables <<<"$locale"
+    env "${variables[@]}" "$prefix/bin/tovlane" --help | grep -q "^Usage: tovlane" ||
+        fail "English help with $locale"
+done
+env LANG=C LC_MESSAGES=ja_JP.UTF-8 "$prefix/bin/tovlane" --help | grep -q "^使い方: tovlane" ||
+    fail "Japanese help with LC_MESSAGES=ja_JP.UTF-8"
 desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desktop entry"
 # The installed program by its path, which PATH may not hold yet.
 [ "$(grep -c "^Exec=$prefix/bin/tovlane --notify [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||

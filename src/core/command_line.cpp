@@ -8,6 +8,7 @@
 
 #include "core/messages.h"
 #include "storage/blanks.h"
+#include "storage/localized.h"
 
 namespace tovlane {
 namespace {
@@ -96,20 +97,30 @@ std::optional<long long> floorOfNumber(std::string_view text) {
 }
 
 Outcome<int> parseEntryIndex(const std::string& commandLine, int entryCount) {
-    const std::string shown = "コマンドライン " + quoted(commandLine) + " ";
+    const std::string shown = quoted(commandLine);
     auto floored = floorOfNumber(commandLine);
-    if (!floored)
-        return RunError{Ending::NotANumber,
-                        shown + "は数値ではありません（使い方は tovlane --help）"};
+    if (!floored) {
+        return RunError{
+            Ending::NotANumber,
+            localized("the command line {} is not a number (see tovlane --help)",
+                      "コマンドライン {} は数値ではありません（使い方は tovlane --help）",
+                      {shown})};
+    }
     if (*floored < std::numeric_limits<std::int16_t>::min() ||
         *floored > std::numeric_limits<std::int16_t>::max()) {
-        return RunError{Ending::OutOfRange, shown + "は範囲外です（-32768〜32767）"};
+        return RunError{Ending::OutOfRange,
+                        localized("the command line {} is out of range (-32768 to 32767)",
+                                  "コマンドライン {} は範囲外です（-32768〜32767）", {shown})};
     }
     int index = static_cast<int>(*floored);
     if (index < 0 || index >= entryCount) {
-        return RunError{Ending::NoSuchEntry,
-                        shown + "のエントリ " + std::to_string(index) + " はありません（0〜" +
-                            std::to_string(entryCount - 1) + " を指定してください）"};
+        const std::string number = std::to_string(index), last = std::to_string(entryCount - 1);
+        return RunError{
+            Ending::NoSuchEntry,
+            localized("the command line {} names entry {}, which does not exist "
+                      "(give 0 to {})",
+                      "コマンドライン {} のエントリ {} はありません（0〜{} を指定してください）",
+                      {shown, number, last})};
     }
     return index;
 }

@@ -31,28 +31,44 @@ struct EndingRow {
     // Silent ends are no fault of the user's input: a run from a hotkey or
     // cron stays quiet about them, a terminal is told.
     bool silent;
-    std::string_view help;  // the line --help shows beside the status
+    std::string_view english;  // the line --help shows beside the status
+    std::string_view japanese;
 };
 
-// The one list of endings: --help prints it, the README and the manual page
+// The one list of endings: --help prints it, the README and the manual pages
 // repeat it (a test keeps them in step).
 inline constexpr auto kEndings = std::to_array<EndingRow>({
-    {Ending::Accepted, 0, false, "送信し、サーバーが受け付けた (2xx の応答、または応答なしで切断)"},
+    {Ending::Accepted, 0, false,
+     "sent, and the server accepted it (a 2xx reply, or a close without one)",
+     "送信し、サーバーが受け付けた (2xx の応答、または応答なしで切断)"},
     {Ending::RefusedByServer, 1, true,
+     "the server answered with another status (e.g. 420 Refuse, 512 Invisible)",
      "サーバーが 2xx 以外の応答を返した (例: 420 Refuse, 512 Invisible)"},
-    {Ending::NotANumber, 2, false, "コマンドラインが数値ではない"},
-    {Ending::OutOfRange, 3, false, "コマンドラインの数値が範囲外 (-32768〜32767)"},
-    {Ending::NoSuchEntry, 4, false, "そのエントリはない (0〜9 以外)"},
-    {Ending::EmptyEntry, 5, true, "エントリが空で、送るものがない"},
-    {Ending::BadProtocolId, 6, false, "ProtocolID が使えない値"},
-    {Ending::BadPort, 7, false, "Port が 1〜65535 の整数ではない"},
-    {Ending::UnreadableScript, 8, false, "スクリプトファイルを読み込めない"},
-    {Ending::ConnectionFailed, 9, true, "接続できない (拒否、ホスト名不明、切断など)"},
-    {Ending::SettingsUnavailable, 10, false, "設定画面を開けない"},
+    {Ending::NotANumber, 2, false, "the command line is not a number",
+     "コマンドラインが数値ではない"},
+    {Ending::OutOfRange, 3, false, "the number is out of range (-32768 to 32767)",
+     "コマンドラインの数値が範囲外 (-32768〜32767)"},
+    {Ending::NoSuchEntry, 4, false, "there is no such entry (not 0 to 9)",
+     "そのエントリはない (0〜9 以外)"},
+    {Ending::EmptyEntry, 5, true, "the entry is empty: nothing to send",
+     "エントリが空で、送るものがない"},
+    {Ending::BadProtocolId, 6, false, "ProtocolID cannot be used", "ProtocolID が使えない値"},
+    {Ending::BadPort, 7, false, "Port is not a whole number from 1 to 65535",
+     "Port が 1〜65535 の整数ではない"},
+    {Ending::UnreadableScript, 8, false, "the script file cannot be read",
+     "スクリプトファイルを読み込めない"},
+    {Ending::ConnectionFailed, 9, true, "no connection (refused, host not found, reset, ...)",
+     "接続できない (拒否、ホスト名不明、切断など)"},
+    {Ending::SettingsUnavailable, 10, false, "the settings window cannot be opened",
+     "設定画面を開けない"},
     {Ending::SettingsUnreadable, 11, false,
+     "the settings file exists but cannot be read (a folder, a FIFO, permissions, too large, ...)",
      "設定ファイルがあるのに読み込めない (ディレクトリ、FIFO、権限、大きすぎるなど)"},
-    {Ending::SystemFailure, 12, false, "メモリ、ファイル記述子、プロセスが足りない"},
+    {Ending::SystemFailure, 12, false,
+     "the system ran short of memory, file descriptors or processes",
+     "メモリ、ファイル記述子、プロセスが足りない"},
     {Ending::OutputUnwritable, 13, false,
+     "stdout cannot be written (--print, --help, --version into a full disk, a closed stdout, ...)",
      "標準出力に書き込めない (--print, --help, --version の出力先がいっぱい、閉じているなど)"},
 });
 

@@ -18,6 +18,7 @@
 #include "core/sstp_sender.h"
 #include "core/version.h"
 #include "storage/file_io.h"
+#include "storage/localized.h"
 #include "storage/text_codec.h"
 #include "storage/wr_text.h"
 
@@ -83,67 +84,98 @@ int endWith(const Outcome<>& outcome, const Options& options) {
 Outcome<> finished(LineWriter& out) {
     if (int error = out.finish())
         return RunError{Ending::OutputUnwritable,
-                        std::string("標準出力に書き込めません: ") + std::strerror(error)};
+                        localized("cannot write to stdout: {}", "標準出力に書き込めません: {}",
+                                  {systemText(error)})};
     return {};
 }
 
 // The settings file's place and the keys it holds, from the key table.
 void writeSettingsHelp(LineWriter& out) {
     auto place = settingsPlace();
+    const std::string heading = localized("Settings file: ", "設定ファイル: ");
     if (!place) {
-        out.line("設定ファイル: " + place.error().reason);
+        out.line(heading + place.error().reason);
         return;
     }
-    out.line("設定ファイル: " + settingsStore(*place).FullPath());
-    out.line("  " + place->why);
-    out.line("  セクション [" + std::string(kSettingsSection) + "] のキー:");
+    out.line(heading + settingsStore(*place).FullPath());
+    out.line("  " + whyThere(*place));
+    out.line(
+        localized("  keys of the section [{}]:", "  セクション [{}] のキー:", {kSettingsSection}));
     for (const SettingKey& key : kSettingKeys) {
-        if (key.kind != KeyKind::Entry)
-            out.line("    " + std::string(key.name) + " (空なら " + std::string(key.fallback) +
-                     ")");
+        if (key.kind != KeyKind::Entry) {
+            out.line(
+                localized("    {} (empty: {})", "    {} (空なら {})", {key.name, key.fallback}));
+        }
     }
-    out.line("    " + std::string(kSettingKeys[entryKey(0)].name) + "〜" +
-             std::string(kSettingKeys[entryKey(kEntryCount - 1)].name) + " (エントリ 0〜" +
-             std::to_string(kEntryCount - 1) + ")");
+    out.line(
+        localized("    {}...{} (entries 0 to {})", "    {}〜{} (エントリ 0〜{})",
+                  {kSettingKeys[entryKey(0)].name, kSettingKeys[entryKey(kEntryCount - 1)].name,
+                   std::to_string(kEntryCount - 1)}));
 }
 
-constexpr const char* kUsage[] = {
-    "使い方: tovlane [-v | -q | --print] N",
-    "  tovlane N               エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します",
-    "  tovlane -v N            同じく送信し、各段階を標準エラーに説明します (--verbose)",
-    "  tovlane -q N            同じく送信し、端末でも黙って終わります (--quiet)",
-    "  tovlane --print N       送信せずに、サーバーが受け取るリクエストを表示します",
-    "  tovlane --notify N      同じく送信し、失敗したらデスクトップ通知でも理由を示します",
-    "  tovlane                 設定画面を開きます",
-    "  tovlane --help, -h      この説明を表示します",
-    "  tovlane --version       バージョンを表示します",
-    "",
+// A line of help in both languages.
+struct HelpLine {
+    const char* english;
+    const char* japanese;
 };
 
-constexpr const char* kNotes[] = {
-    "  エントリはスクリプトファイルのパス、またはスクリプトそのものです。",
-    "  相対パスは tovlane を実行したカレントディレクトリから探します。",
-    "  ファイルと値は UTF-8 として正しければ UTF-8、そうでなければ CP932 として読みます。",
-    "  CP932 でも UTF-8 として正しいバイト列 (半角カナ 2 文字など) は UTF-8 と読まれるので、",
-    "  そうしたファイルは UTF-8 で保存してください。値やエントリは 255 バイトで切れません。",
-    "  送信は CP932 です。--print は CP932 で表せない文字を送られる ? で示します。",
-    "  表示すると端末を操作できてしまうバイト (制御文字や UTF-8 でないバイト) は、",
-    "  ESC なら ⟦1B⟧ のように 16 進数を ⟦ ⟧ で囲んで示します。",
-    "",
-    "終了ステータス (* は黙って終わるもの。理由は端末でだけ表示し、-q で表示しません。",
-    "                -v と --print では常に表示します):",
+constexpr HelpLine kUsage[] = {
+    {"Usage: tovlane [-v | -q | --print | --notify] N",
+     "使い方: tovlane [-v | -q | --print | --notify] N"},
+    {"  tovlane N               send entry N (0 to 9) to the SSTP server",
+     "  tovlane N               エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します"},
+    {"  tovlane -v N            the same, explaining each step on stderr (--verbose)",
+     "  tovlane -v N            同じく送信し、各段階を標準エラーに説明します (--verbose)"},
+    {"  tovlane -q N            the same, silent on a terminal too (--quiet)",
+     "  tovlane -q N            同じく送信し、端末でも黙って終わります (--quiet)"},
+    {"  tovlane --print N       show the request as the server will read it, without sending",
+     "  tovlane --print N       送信せずに、サーバーが受け取るリクエストを表示します"},
+    {"  tovlane --notify N      the same as tovlane N; a failure also shows as a desktop "
+     "notification",
+     "  tovlane --notify N      同じく送信し、失敗したらデスクトップ通知でも理由を示します"},
+    {"  tovlane                 open the settings window",
+     "  tovlane                 設定画面を開きます"},
+    {"  tovlane --help, -h      show this help", "  tovlane --help, -h      この説明を表示します"},
+    {"  tovlane --version       show the version",
+     "  tovlane --version       バージョンを表示します"},
+    {"", ""},
+};
+
+constexpr HelpLine kNotes[] = {
+    {"  An entry is the path of a script file, or the script itself. A relative",
+     "  エントリはスクリプトファイルのパス、またはスクリプトそのものです。"},
+    {"  path is taken from the current directory tovlane runs in.",
+     "  相対パスは tovlane を実行したカレントディレクトリから探します。"},
+    {"  Files and values are UTF-8 when they are valid UTF-8, CP932 otherwise.",
+     "  ファイルと値は UTF-8 として正しければ UTF-8、そうでなければ CP932 として読みます。"},
+    {"  CP932 bytes that happen to be valid UTF-8 (pairs of half-width katakana)",
+     "  CP932 でも UTF-8 として正しいバイト列 (半角カナ 2 文字など) は UTF-8 と読まれるので、"},
+    {"  read as UTF-8: save such files in UTF-8. Values are never cut at 255 bytes.",
+     "  そうしたファイルは UTF-8 で保存してください。値やエントリは 255 バイトで切れません。"},
+    {"  The wire carries CP932; --print shows a character CP932 lacks as the ? sent.",
+     "  送信は CP932 です。--print は CP932 で表せない文字を送られる ? で示します。"},
+    {"  Bytes a terminal would obey (control characters, bytes that are not UTF-8)",
+     "  表示すると端末を操作できてしまうバイト (制御文字や UTF-8 でないバイト) は、"},
+    {"  show as their hexadecimal value between brackets: ESC as ⟦1B⟧.",
+     "  ESC なら ⟦1B⟧ のように 16 進数を ⟦ ⟧ で囲んで示します。"},
+    {"", ""},
+    {"Exit statuses (* silent ends: the reason shows on a terminal only, never with -q,",
+     "終了ステータス (* は黙って終わるもの。理由は端末でだけ表示し、-q で表示しません。"},
+    {"               always with -v and --print):",
+     "                -v と --print では常に表示します):"},
 };
 
 void writeHelp(LineWriter& out) {
-    for (const char* line : kUsage)
-        out.line(line);
+    const bool japanese = japaneseMessages();
+    for (const HelpLine& line : kUsage)
+        out.line(japanese ? line.japanese : line.english);
     writeSettingsHelp(out);
-    for (const char* line : kNotes)
-        out.line(line);
+    for (const HelpLine& line : kNotes)
+        out.line(japanese ? line.japanese : line.english);
     for (const EndingRow& row : kEndings) {
         std::string status = std::to_string(row.status);
         out.line(std::string(4 - status.size(), ' ') + status + (row.silent ? "* " : "  ") +
-                 std::string(row.help));
+                 std::string(japanese ? row.japanese : row.english));
     }
 }
 
@@ -169,11 +201,11 @@ Outcome<std::string> scriptFor(std::string entry, int index) {
     if (!script && script.error().code == ErrorCode::NotRegularFile)
         return encodeCp932(entry);
     if (!script) {
-        return runError(
-            {script.error().code, "スクリプトファイル " + quoted(entry) + " を読み込めません（" +
-                                      std::string(kSettingKeys[entryKey(index)].name) +
-                                      "）: " + script.error().reason},
-            Ending::UnreadableScript);
+        std::string reason =
+            localized("cannot read the script file {} ({}): {}",
+                      "スクリプトファイル {} を読み込めません（{}）: {}",
+                      {quoted(entry), kSettingKeys[entryKey(index)].name, script.error().reason});
+        return runError({script.error().code, reason}, Ending::UnreadableScript);
     }
     return std::move(*script);
 }
@@ -181,11 +213,16 @@ Outcome<std::string> scriptFor(std::string entry, int index) {
 // Why an entry is empty, including that there is no settings file at all:
 // the first run after installing ends here.
 RunError emptyEntry(const std::string& keyName, const INIAccess& store) {
-    std::string why = keyName + " は空なので、送るものがありません";
-    if (store.ReadPath.empty())
-        why += "（設定ファイル " + store.FullPath() +
-               " はまだありません。tovlane で設定画面を開けます）";
-    return {Ending::EmptyEntry, why};
+    if (!store.ReadPath.empty()) {
+        return {Ending::EmptyEntry, localized("{} is empty: there is nothing to send",
+                                              "{} は空なので、送るものがありません", {keyName})};
+    }
+    return {Ending::EmptyEntry,
+            localized("{} is empty: there is nothing to send (there is no settings file {} yet; "
+                      "tovlane opens the settings window)",
+                      "{} は空なので、送るものがありません（設定ファイル {} はまだありません。"
+                      "tovlane で設定画面を開けます）",
+                      {keyName, store.FullPath()})};
 }
 
 Outcome<> runEntry(const std::string& commandLine, const Options& options) {
@@ -194,7 +231,7 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
     if (!place)
         return place.error();
     if (explain)
-        tell(place->why);
+        tell(whyThere(*place));
     // A bad number is reported after what is wrong with the settings, as it
     // always was, but known first so that only its entry is decoded.
     auto index = parseEntryIndex(commandLine, kEntryCount);
@@ -204,8 +241,10 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
         return settings.error();
     if (explain) {
         tell(store.ReadPath.empty()
-                 ? "設定ファイル " + store.FullPath() + " はありません。既定値を使います"
-                 : "設定ファイル " + store.ReadPath + " を読み込みました");
+                 ? localized("there is no settings file {}: the defaults apply",
+                             "設定ファイル {} はありません。既定値を使います", {store.FullPath()})
+                 : localized("read the settings file {}", "設定ファイル {} を読み込みました",
+                             {store.ReadPath}));
     }
     if (!index)
         return index.error();
@@ -217,8 +256,9 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
         return emptyEntry(keyName, store);
     if (explain) {
         tell(isExistingRegularFile(entry)
-                 ? keyName + " はスクリプトファイル " + quoted(entry) + " です"
-                 : keyName + " はスクリプトそのものです");
+                 ? localized("{} is the script file {}", "{} はスクリプトファイル {} です",
+                             {keyName, quoted(entry)})
+                 : localized("{} is the script itself", "{} はスクリプトそのものです", {keyName}));
     }
     auto script = scriptFor(std::move(entry), *index);
     if (!script)
@@ -246,7 +286,8 @@ Outcome<> sendEntry(const std::string& commandLine, const Options& options) {
         return runEntry(commandLine, options);
     } catch (const std::exception& error) {
         return RunError{Ending::SystemFailure,
-                        std::string("システムの資源が足りません: ") + error.what()};
+                        localized("the system ran short: {}", "システムの資源が足りません: {}",
+                                  {error.what()})};
     }
 }
 
@@ -261,9 +302,11 @@ Outcome<> openSettings() {
     ::execv(program.c_str(), const_cast<char* const*>(argv));
     const int error = errno;
     const bool shortage = isResourceShortage(error) || error == EAGAIN;
-    return runError({shortage ? ErrorCode::OutOfResources : ErrorCode::FileUnreadable,
-                     "設定画面 " + quoted(program) + " を開けません: " + std::strerror(error)},
-                    Ending::SettingsUnavailable);
+    return runError(
+        {shortage ? ErrorCode::OutOfResources : ErrorCode::FileUnreadable,
+         localized("cannot open the settings window {}: {}", "設定画面 {} を開けません: {}",
+                   {quoted(program), systemText(error)})},
+        Ending::SettingsUnavailable);
 }
 
 // --help and --version: text for stdout that must arrive.

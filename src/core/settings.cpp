@@ -10,6 +10,7 @@
 #include "core/command_line.h"
 #include "core/messages.h"
 #include "storage/blanks.h"
+#include "storage/localized.h"
 #include "storage/text_codec.h"
 
 namespace tovlane {
@@ -51,15 +52,25 @@ Settings::Settings() {
 }
 
 SettingsPlace settingsPlaceFor(const std::string& programDirectory) {
-    if (isWritableDirectory(programDirectory)) {
-        return {programDirectory, "",
-                "プログラムのフォルダー " + programDirectory +
-                    " に書き込めるので、そこにある設定ファイルを使います"};
+    if (isWritableDirectory(programDirectory))
+        return {programDirectory, ""};
+    return {joinPath(userConfigHome(), "tovlane"), programDirectory};
+}
+
+std::string whyThere(const SettingsPlace& place) {
+    if (place.machineDirectory.empty()) {
+        return localized(
+            "the program's folder {} is writable, so the settings file there is used",
+            "プログラムのフォルダー {} に書き込めるので、そこにある設定ファイルを使います",
+            {place.directory});
     }
-    return {joinPath(userConfigHome(), "tovlane"), programDirectory,
-            "プログラムのフォルダー " + programDirectory +
-                " には書き込めないので、ユーザーごとの設定ファイルを使います（まだないあいだは " +
-                joinPath(programDirectory, kSettingsFileName) + " を既定値として読みます）"};
+    return localized(
+        "the program's folder {} is not writable, so a settings file of your own is used (until "
+        "it exists, {} is read as the defaults)",
+        "プログラムのフォルダー {} "
+        "には書き込めないので、ユーザーごとの設定ファイルを使います（まだないあいだは "
+        "{} を既定値として読みます）",
+        {place.machineDirectory, joinPath(place.machineDirectory, kSettingsFileName)});
 }
 
 Outcome<SettingsPlace> settingsPlace() {
@@ -121,9 +132,11 @@ Outcome<int> protocolIndex(const Settings& settings, const INIAccess& store) {
     const std::string& text = settings.values[kProtocolKey];
     auto index = protocolIndexFrom(text);
     if (!index) {
-        return RunError{Ending::BadProtocolId,
-                        store.ReadPath + " の ProtocolID " + quoted(text) +
-                            " は使用できません（0 または -1 を指定してください）"};
+        return RunError{
+            Ending::BadProtocolId,
+            localized("ProtocolID {} in {} cannot be used (give 0 or -1)",
+                      "{1} の ProtocolID {0} は使用できません（0 または -1 を指定してください）",
+                      {quoted(text), store.ReadPath})};
     }
     return *index;
 }
@@ -133,9 +146,12 @@ Outcome<std::string_view> selectedRequestLine(const Settings& settings, const IN
     if (!index)
         return index.error();
     if (*index < 0) {
-        return RunError{Ending::BadProtocolId,
-                        store.ReadPath + " の ProtocolID " + quoted(settings.values[kProtocolKey]) +
-                            " ではリクエスト行が選ばれていないため送信できません"};
+        return RunError{
+            Ending::BadProtocolId,
+            localized("ProtocolID {} in {} selects no request line, so nothing can be "
+                      "sent",
+                      "{1} の ProtocolID {0} ではリクエスト行が選ばれていないため送信できません",
+                      {quoted(settings.values[kProtocolKey]), store.ReadPath})};
     }
     return kRequestLines[*index];
 }
@@ -149,8 +165,10 @@ Outcome<unsigned short> portNumber(const Settings& settings, const INIAccess& st
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 ||
         value > 65535) {
-        return RunError{Ending::BadPort, store.ReadPath + " の Port " + quoted(stored) +
-                                             " は 1〜65535 の整数ではありません"};
+        return RunError{Ending::BadPort,
+                        localized("Port {} in {} is not a whole number from 1 to 65535",
+                                  "{1} の Port {0} は 1〜65535 の整数ではありません",
+                                  {quoted(stored), store.ReadPath})};
     }
     return static_cast<unsigned short>(value);
 }

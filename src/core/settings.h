@@ -66,11 +66,10 @@ struct Settings {
     std::array<std::string, kKeyCount> values;
 };
 
-// Where Tovlane.ini is, and why there.
+// Where Tovlane.ini is.
 struct SettingsPlace {
     std::string directory = {};         // where it is read and saved
     std::string machineDirectory = {};  // read instead while the user's own file is missing
-    std::string why = {};               // one line for --help and -v
 };
 
 // Beside the program when this user can write its folder (a per-user install,
@@ -80,6 +79,8 @@ struct SettingsPlace {
 SettingsPlace settingsPlaceFor(const std::string& programDirectory);
 // The same for the running program.
 Outcome<SettingsPlace> settingsPlace();
+// Why there, in one line for --help and -v.
+std::string whyThere(const SettingsPlace& place);
 
 INIAccess settingsStore(const SettingsPlace& place);
 

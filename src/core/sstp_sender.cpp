@@ -11,6 +11,7 @@
 #include "core/sstp_reply.h"
 #include "core/sstp_request.h"
 #include "storage/file_io.h"
+#include "storage/localized.h"
 
 namespace tovlane {
 namespace {
@@ -21,19 +22,22 @@ using asio::ip::tcp;
 // shortage, not the server's fault. The resolver reports a hosts file it could
 // not open for want of a descriptor as an unknown host, so a failed lookup
 // also asks whether descriptors ran out.
-RunError failed(const char* step, const asio::error_code& error) {
+RunError failed(std::string step, const asio::error_code& error) {
     const bool systems = error.category() == asio::system_category();
     const bool shortage = systems ? isResourceShortage(error.value()) : descriptorsExhausted();
-    std::string reason = step + (": " + error.message());
+    std::string reason = step + ": " + (systems ? systemText(error.value()) : error.message());
     if (shortage && !systems)
-        reason += "（ファイル記述子が足りません）";
+        reason += localized(" (no file descriptor left)", "（ファイル記述子が足りません）");
     return {shortage ? Ending::SystemFailure : Ending::ConnectionFailed, reason};
 }
 
 // An address needs no lookup; only a host name goes to the resolver.
 asio::error_code connect(tcp::socket& socket, const Destination& to, const Trace& trace) {
     auto trying = [&](const tcp::endpoint& next) {
-        trace("アドレス " + next.address().to_string() + " に接続します");
+        if (trace) {
+            trace(localized("connecting to the address {}", "アドレス {} に接続します",
+                            {next.address().to_string()}));
+        }
     };
     asio::error_code error;
     auto address = asio::ip::make_address(to.host, error);
@@ -55,20 +59,30 @@ asio::error_code connect(tcp::socket& socket, const Destination& to, const Trace
 
 }  // namespace
 
-Outcome<> SendScript(const Destination& to, std::string script, const Trace& given) {
-    const Trace trace = given ? given : [](const std::string&) {};
-    trace("送信先: " + to.host + " ポート " + std::to_string(to.port));
+Outcome<> SendScript(const Destination& to, std::string script, const Trace& trace) {
+    // Each line is made only when someone listens: a quiet run makes no text.
+    auto explain = [&](auto line) {
+        if (trace)
+            trace(line());
+    };
+    explain([&] {
+        return localized("destination: {} port {}", "送信先: {} ポート {}",
+                         {to.host, std::to_string(to.port)});
+    });
     asio::io_context io;
     tcp::socket socket(io);
     if (auto error = connect(socket, to, trace))
-        return failed("接続できません", error);
+        return failed(localized("cannot connect", "接続できません"), error);
     std::string request = buildRequest(to.requestLine, script);
     std::string().swap(script);  // a long script is not held twice while it goes out
     asio::error_code error;
     asio::write(socket, asio::buffer(request), error);
     if (error)
-        return failed("送信できません", error);
-    trace(std::to_string(request.size()) + " バイトを送信しました");
+        return failed(localized("cannot send", "送信できません"), error);
+    explain([&] {
+        return localized("sent {} bytes", "{} バイトを送信しました",
+                         {std::to_string(request.size())});
+    });
 
     // Real servers often answer and leave the connection open: a complete
     // reply ends the exchange as the server's close does.
@@ -81,15 +95,21 @@ Outcome<> SendScript(const Destination& to, std::string script, const Trace& giv
             break;
         }
         if (error)
-            return failed("応答を読めません", error);
+            return failed(localized("cannot read the reply", "応答を読めません"), error);
         reply.feed(std::string_view(buffer.data(), count));
     }
     auto status = reply.status();
-    trace(status ? "サーバーの応答: " + reply.statusLine()
-                 : "サーバーは SSTP の応答を返さずに閉じました");
-    if (status && (*status < 200 || *status > 299))
+    explain([&] {
+        return status
+                   ? localized("the server's reply: {}", "サーバーの応答: {}", {reply.statusLine()})
+                   : localized("the server closed without an SSTP reply",
+                               "サーバーは SSTP の応答を返さずに閉じました");
+    });
+    if (status && (*status < 200 || *status > 299)) {
         return RunError{Ending::RefusedByServer,
-                        "サーバーが受け付けませんでした: " + reply.statusLine()};
+                        localized("the server did not accept it: {}",
+                                  "サーバーが受け付けませんでした: {}", {reply.statusLine()})};
+    }
     return {};
 }
 

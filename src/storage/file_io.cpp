@@ -1,5 +1,7 @@
 #include "storage/file_io.h"
 
+#include "storage/localized.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/auxv.h>
@@ -18,6 +20,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "storage/localized.h"
 
 namespace tovlane {
 namespace {
@@ -53,7 +57,7 @@ Error systemError(int error, ErrorCode code) {
         code = ErrorCode::FileMissing;
     if (isResourceShortage(error))
         code = ErrorCode::OutOfResources;
-    return {code, std::strerror(error)};
+    return {code, systemText(error)};
 }
 
 Error unwritable(int error) {
@@ -66,7 +70,8 @@ Error unwritableIn(int error, const std::string& directory) {
     if (error != EACCES && error != EPERM && error != EROFS)
         return unwritable(error);
     return {ErrorCode::FileUnwritable,
-            "フォルダー " + directory + " に書き込めません（" + std::strerror(error) + "）"};
+            localized("cannot write in the folder {} ({})", "フォルダー {} に書き込めません（{}）",
+                      {directory, systemText(error)})};
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -131,8 +136,10 @@ Result<std::string> followOwnLinks(const std::string& path) {
             continue;
         }
         if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-            return Error{ErrorCode::FileUnwritable,
-                         next + " はほかのユーザーのシンボリックリンクなので、たどりません"};
+            return Error{
+                ErrorCode::FileUnwritable,
+                localized("{} is another user's symbolic link, which is never followed",
+                          "{} はほかのユーザーのシンボリックリンクなので、たどりません", {next})};
         }
         std::vector<char> target(PATH_MAX);
         ssize_t length = ::readlink(next.c_str(), target.data(), target.size());
@@ -180,7 +187,8 @@ Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait)
         if (::lstat(path.c_str(), &info) != 0)
             return unwritableIn(error, directory);
         return Error{ErrorCode::FileUnwritable,
-                     "ロックファイル " + path + " を開けません（" + std::strerror(error) + "）"};
+                     localized("cannot open the lock file {} ({})",
+                               "ロックファイル {} を開けません（{}）", {path, systemText(error)})};
     }
     if (created) {
         const uid_t owner = ::geteuid() == 0 ? folder.st_uid : uid_t(-1);
@@ -191,9 +199,11 @@ Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait)
     }
     if (::fstat(lock.get(), &info) != 0 || !onlyWritersCanOpen(info, folder, shared)) {
         return Error{ErrorCode::FileUnwritable,
-                     "ロックファイル " + path +
-                         " は、ほかのユーザーのものか、ほかの人も開けるか、通常のファイルでは"
-                         "ないので使えません"};
+                     localized("the lock file {} is not used: it belongs to another user, others "
+                               "can open it, or it is not a regular file",
+                               "ロックファイル {} は、ほかのユーザーのものか、ほかの人も開けるか、"
+                               "通常のファイルではないので使えません",
+                               {path})};
     }
     const auto deadline = std::chrono::steady_clock::now() + wait.limit;
     while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -202,8 +212,10 @@ Result<FileDescriptor> takeLock(const std::string& target, const LockWait& wait)
         if (std::chrono::steady_clock::now() >= deadline ||
             (wait.cancelled != nullptr && wait.cancelled->load())) {
             return Error{ErrorCode::FileUnwritable,
-                         "ほかのプログラムが " + target +
-                             " を保存中です。しばらくしてからもう一度保存してください"};
+                         localized("another program is saving {}; try saving again in a moment",
+                                   "ほかのプログラムが {} を保存中です。しばらくしてからもう一度"
+                                   "保存してください",
+                                   {target})};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -317,7 +329,9 @@ Result<std::string> readAll(int fd, std::size_t expected) {
         if (count < 0)
             return systemError(errno, ErrorCode::FileUnreadable);
         if (full && filled + static_cast<std::size_t>(count) > limit)
-            return Error{ErrorCode::FileUnreadable, "読み込むあいだも大きくなり続けています"};
+            return Error{ErrorCode::FileUnreadable,
+                         localized("it keeps growing while it is read",
+                                   "読み込むあいだも大きくなり続けています")};
         if (full)
             bytes.append(probe, static_cast<std::size_t>(count));
         filled += static_cast<std::size_t>(count);
@@ -332,17 +346,23 @@ Result<std::string> readFile(const std::string& path, int flags) {
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0)
         return systemError(errno, ErrorCode::FileUnreadable);
     if (!S_ISREG(info.st_mode))
-        return Error{ErrorCode::NotRegularFile, "通常のファイルではありません"};
+        return Error{ErrorCode::NotRegularFile,
+                     localized("not a regular file", "通常のファイルではありません")};
     const auto size = static_cast<std::size_t>(info.st_size);
     // Larger than the machine's memory is the file's fault; no memory left
     // for a file that would fit is the system's.
-    const std::string sizeText = std::to_string(size) + " バイト";
-    if (size > physicalMemory())
-        return Error{ErrorCode::FileUnreadable, "大きすぎて読み込めません（" + sizeText + "）"};
+    const std::string sizeText = std::to_string(size);
+    if (size > physicalMemory()) {
+        return Error{ErrorCode::FileUnreadable,
+                     localized("too large to read ({} bytes)",
+                               "大きすぎて読み込めません（{} バイト）", {sizeText})};
+    }
     try {
         return readAll(file.get(), size);
     } catch (const std::bad_alloc&) {
-        return Error{ErrorCode::OutOfResources, "読み込むメモリが足りません（" + sizeText + "）"};
+        return Error{ErrorCode::OutOfResources,
+                     localized("not enough memory to read it ({} bytes)",
+                               "読み込むメモリが足りません（{} バイト）", {sizeText})};
     }
 }
 
@@ -412,8 +432,10 @@ Result<std::string> executableDirectory() {
     if (started != nullptr && ::realpath(started, buffer) != nullptr)
         return directoryOf(buffer);
     return Error{ErrorCode::FileUnreadable,
-                 std::string("プログラムのフォルダーがわかりません（/proc も起動名 ") +
-                     (started ? started : "") + " も使えません）"};
+                 localized("cannot tell the program's folder (neither /proc nor the name it "
+                           "was started by, {}, can be used)",
+                           "プログラムのフォルダーがわかりません（/proc も起動名 {} も使えません）",
+                           {started ? started : ""})};
 }
 
 bool isResourceShortage(int error) {

@@ -1,5 +1,6 @@
 #include "storage/ini_access.h"
 
+#include "storage/localized.h"
 #include "storage/text_codec.h"
 
 namespace tovlane {
@@ -52,7 +53,8 @@ IniDocument INIAccess::ReadINIFile() {
         if (!file && file.error().code == ErrorCode::FileMissing)
             continue;
         if (!file) {
-            LastError = path + " を読み込めません: " + file.error().reason;
+            LastError = localized("cannot read {}: {}", "{} を読み込めません: {}",
+                                  {path, file.error().reason});
             LastErrorCode = file.error().code;
             return IniDocument();
         }
@@ -80,7 +82,8 @@ bool INIAccess::BuildFilePath() {
 bool INIAccess::WriteProfile(const std::string& path, const std::string& section,
                              const Values& values) {
     if (!allStorable(section, values)) {
-        LastError = "改行や区切り文字を含む名前・値は保存できません";
+        LastError = localized("names and values with line breaks or separators cannot be saved",
+                              "改行や区切り文字を含む名前・値は保存できません");
         LastErrorCode = ErrorCode::FileUnwritable;
         return false;
     }
@@ -113,7 +116,8 @@ bool INIAccess::WriteProfile(const std::string& path, const std::string& section
 bool INIAccess::ownFolderIsSomeoneElses() {
     if (fallbackDirectory_.empty() || isMissingOrOwn(directory_))
         return false;
-    LastError = "フォルダー " + directory_ + " はほかのユーザーのものなので使えません";
+    LastError = localized("the folder {} belongs to another user and is not used",
+                          "フォルダー {} はほかのユーザーのものなので使えません", {directory_});
     LastErrorCode = ErrorCode::FileUnreadable;
     return true;
 }

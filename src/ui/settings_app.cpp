@@ -15,13 +15,14 @@
 #include "core/output.h"
 #include "core/settings.h"
 #include "core/version.h"
+#include "storage/localized.h"
 #include "ui/frm_setting.h"
 
 namespace tovlane {
 namespace {
 
 void reportNoWindow(const std::string& why) {
-    tell("設定画面を開けません: " + why);
+    tell(localized("cannot open the settings window: {}", "設定画面を開けません: {}", {why}));
 }
 
 int statusOf(Ending ending) {
@@ -47,7 +48,8 @@ void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QStrin
     const char* display = std::getenv("WAYLAND_DISPLAY");
     if (display == nullptr || *display == '\0')
         display = std::getenv("DISPLAY");
-    reportNoWindow(std::string("ディスプレイ ") + (display ? display : "") + " に接続できません");
+    reportNoWindow(localized("cannot connect to the display {}", "ディスプレイ {} に接続できません",
+                             {display ? display : ""}));
     ::_exit(statusOf(Ending::SettingsUnavailable));
 }
 
@@ -71,21 +73,26 @@ int runSettingsApp(int argc, char** argv) {
         if (option == "--version") {
             out.line(std::string("tovlane-settings ") + kVersionText);
         } else {
-            out.line("使い方: tovlane-settings [--help | --version]");
-            out.line("  Tovlane の設定画面を開きます (tovlane を引数なしで実行しても開きます)。");
-            out.line("  設定ファイル: " +
-                     (place ? settingsStore(*place).FullPath() : std::string()));
-            out.line("  " + (place ? place->why : place.error().reason));
+            out.line(localized("Usage: tovlane-settings [--help | --version]",
+                               "使い方: tovlane-settings [--help | --version]"));
+            out.line(localized(
+                "  Opens Tovlane's settings window (as tovlane with no arguments does).",
+                "  Tovlane の設定画面を開きます (tovlane を引数なしで実行しても開きます)。"));
+            out.line(localized("  Settings file: {}", "  設定ファイル: {}",
+                               {place ? settingsStore(*place).FullPath() : std::string()}));
+            out.line("  " + (place ? whyThere(*place) : place.error().reason));
         }
         if (int error = out.finish()) {
-            tell(std::string("標準出力に書き込めません: ") + std::strerror(error));
+            tell(localized("cannot write to stdout: {}", "標準出力に書き込めません: {}",
+                           {systemText(error)}));
             return statusOf(Ending::OutputUnwritable);
         }
         return 0;
     }
     if (!hasGraphicalSession()) {
-        reportNoWindow(
-            "グラフィカルなセッションが必要です（DISPLAY も WAYLAND_DISPLAY もありません）");
+        reportNoWindow(localized(
+            "it needs a graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set)",
+            "グラフィカルなセッションが必要です（DISPLAY も WAYLAND_DISPLAY もありません）"));
         return statusOf(Ending::SettingsUnavailable);
     }
     QtMessageHandler previous = qInstallMessageHandler(quietStartupHandler);

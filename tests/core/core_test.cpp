@@ -141,7 +141,7 @@ TEST(Endings, ReadmeAndManualPageListTheTable) {
     for (const EndingRow& row : kEndings) {
         std::string status = std::to_string(row.status) + (row.silent ? " *" : "");
         EXPECT_NE(readme.find("\n| " + status + " | "), std::string::npos) << status;
-        EXPECT_NE(manual.find(".B " + status + "\n" + std::string(row.help) + "\n"),
+        EXPECT_NE(manual.find(".B " + status + "\n" + std::string(row.japanese) + "\n"),
                   std::string::npos)
             << status;
     }

@@ -239,6 +239,15 @@ const Row kRows[] = {
      {.status = 13, .err = "標準出力に書き込めません: Broken pipe"}},
     {"nobody reads the explanation: the script still goes", "", "-v 0",
      {.server = "--mode reply", .wrapper = kBrokenPipe + "2 " + kPipe}, {.script = "x"}},
+    // Messages follow LC_ALL, then LC_MESSAGES, then LANG: English unless Japanese.
+    {"in English", "", "abc", {.wrapper = "/usr/bin/env LANG=C.UTF-8"},
+     {.status = 2, .err = "the command line \"abc\" is not a number (see tovlane --help)"}},
+    {"LC_ALL before LANG", "Port=http", "0", {.wrapper = "/usr/bin/env LC_ALL=C"},
+     {.status = 7, .err = "Port \"http\" in " + kIni + " is not a whole number from 1 to 65535"}},
+    {"explained in English", "", "-v 0", {.wrapper = "/usr/bin/env LANG=C LC_MESSAGES=en_GB"},
+     {.status = 9,
+      .err = "connecting to the address 127.0.0.1\ntovlane: cannot connect: Connection refused\n",
+      .errIsPart = true}},
     {"print into a full disk", "", "--print 0", {.wrapper = kToFullDisk},
      {.status = 13, .err = "標準出力に書き込めません: No space left on device"}},
     // What a CP932 server reads: ～ for 〜, the ? sent, bytes a terminal would obey escaped.
