@@ -18,8 +18,7 @@ namespace tovlane::test {
 // in English (no installed locale is loaded): a test that wants another
 // language says so in the environment of the run it starts.
 inline const bool kJapaneseMessages = ::setenv("LANG", "ja_JP.UTF-8", 1) == 0 &&
-                                      ::unsetenv("LC_ALL") == 0 &&
-                                      ::unsetenv("LC_MESSAGES") == 0 &&
+                                      ::unsetenv("LC_ALL") == 0 && ::unsetenv("LC_MESSAGES") == 0 &&
                                       ::setenv("LOCPATH", "/nonexistent", 1) == 0;
 
 // A fresh directory under /tmp, removed with everything in it.
