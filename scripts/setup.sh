@@ -22,6 +22,7 @@ packages=(
     desktop-file-utils man-db                   # the install test checks the desktop entry and man page
     dpkg-dev lintian                            # the Debian package: its Depends, and its check
     libc-ares-dev file                          # the portable archive's static sender, and its check
+    locales                                     # the Japanese manual page is checked in ja_JP.UTF-8
 )
 if [ "${1:-}" = --build ]; then
     packages=("${build_packages[@]}")
@@ -36,14 +37,25 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: run as root (or install these packages yourself)" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "setup: installing ${missing[*]}"
-if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: run as root (or install these packages yourself)" >&2
-    exit 1
+
+# The Japanese manual page is checked in its own locale.
+if [ "${1:-}" != --build ] && ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: run as root to generate the ja_JP.UTF-8 locale" >&2
+        exit 1
+    fi
+    echo "setup: generating the ja_JP.UTF-8 locale"
+    sed -i 's/^# *\(ja_JP\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ja_JP\.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen >/dev/null
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

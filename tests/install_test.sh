@@ -42,8 +42,15 @@ desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desk
 [ "$(grep -c "^Exec=$prefix/bin/tovlane --notify [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
     fail "ten send actions"
 grep -qx "Exec=$prefix/bin/tovlane" "$prefix/share/applications/tovlane.desktop" || fail "menu item"
-warnings=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$prefix/share/man/man1/tovlane.1.gz" 2>&1 >/dev/null)
-[ -z "$warnings" ] || fail "manual page: $warnings"
+# Each manual page renders without a warning in its own locale and under C.UTF-8.
+for page in "man1 C.UTF-8" "ja/man1 ja_JP.UTF-8" "ja/man1 C.UTF-8"; do
+    read -r folder locale <<<"$page"
+    warnings=$(MANWIDTH=80 LANG=$locale man --warnings -l "$prefix/share/man/$folder/tovlane.1.gz" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "manual page $folder under $locale: $warnings"
+done
+# Japanese lines break cleanly: no 。 alone at a line's start, no space after 、 or 。.
+japanese=$(MANWIDTH=80 LANG=ja_JP.UTF-8 man -l "$prefix/share/man/ja/man1/tovlane.1.gz" 2>/dev/null)
+! grep -qE '^ *。|[、。] ' <<<"$japanese" || fail "the Japanese page breaks badly: $(grep -E '^ *。|[、。] ' <<<"$japanese")"
 # shellcheck disable=SC1091
 words=$(source "$prefix/share/bash-completion/completions/tovlane" &&
     COMP_WORDS=(tovlane "") COMP_CWORD=1 && _tovlane && echo "${COMPREPLY[*]}")

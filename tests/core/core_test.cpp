@@ -121,29 +121,33 @@ TEST(Output, ControlCharactersAndStrayBytesShowAsHex) {
         EXPECT_EQ(visibleText(text), shown) << text;
 }
 
-// The README and the manual page list exactly the endings --help prints.
-TEST(Endings, ReadmeAndManualPageListTheTable) {
+// The README and the manual pages list exactly the endings --help prints.
+TEST(Endings, ReadmeAndManualPagesListTheTable) {
     auto section = [](const char* file, const char* heading, const char* end) {
         std::string text = readFile(std::string(SOURCE_DIR) + file);
         text.erase(0, text.find(heading));
-        // The manual page's break points and hyphens are roff's own.
+        // The manual pages' break points and hyphens are roff's own.
         text = std::regex_replace(text.substr(0, text.find(end, 1)), std::regex(R"(\\:)"), "");
         return std::regex_replace(text, std::regex(R"(\\-)"), "-");
     };
     const std::string readme = section("/README.md", "### Exit statuses", "\n#");
-    const std::string manual = section("/data/tovlane.1", ".SH 終了ステータス", ".SH");
+    const std::string english = section("/data/tovlane.1", ".SH EXIT STATUS", ".SH");
+    const std::string japanese = section("/data/ja/tovlane.1", ".SH 終了ステータス", ".SH");
     auto rows = [](const std::string& text, const char* start) {
         std::regex row(start + std::string(R"([0-9])"));
         return std::size_t(std::distance(std::sregex_iterator(text.begin(), text.end(), row), {}));
     };
     EXPECT_EQ(rows(readme, R"(\n\| )"), kEndings.size());
-    EXPECT_EQ(rows(manual, R"(\n\.B )"), kEndings.size());
+    EXPECT_EQ(rows(english, R"(\n\.B )"), kEndings.size());
+    EXPECT_EQ(rows(japanese, R"(\n\.B )"), kEndings.size());
     for (const EndingRow& row : kEndings) {
         std::string status = std::to_string(row.status) + (row.silent ? " *" : "");
         EXPECT_NE(readme.find("\n| " + status + " | "), std::string::npos) << status;
-        EXPECT_NE(manual.find(".B " + status + "\n" + std::string(row.japanese) + "\n"),
-                  std::string::npos)
-            << status;
+        for (auto [page, line] : {std::pair{&english, row.english}, {&japanese, row.japanese}}) {
+            EXPECT_NE(page->find(".B " + status + "\n" + std::string(line) + "\n"),
+                      std::string::npos)
+                << status << " " << line;
+        }
     }
 }
 
