@@ -22,7 +22,7 @@ packages=(
     desktop-file-utils man-db                   # the install test checks the desktop entry and man page
     dpkg-dev lintian                            # the Debian package: its Depends, and its check
     libc-ares-dev file                          # the portable archive's static sender, and its check
-    locales                                     # the Japanese manual page is checked in ja_JP.UTF-8
+    locales libc-l10n                           # the Japanese manual page and system texts are checked
 )
 if [ "${1:-}" = --build ]; then
     packages=("${build_packages[@]}")

@@ -37,6 +37,10 @@ for locale in "LANG=C.UTF-8" "LANG=ja_JP.UTF-8 LC_ALL=en_US.UTF-8" "LANG=de_DE.U
 done
 env LANG=C LC_MESSAGES=ja_JP.UTF-8 "$prefix/bin/tovlane" --help | grep -q "^使い方: tovlane" ||
     fail "Japanese help with LC_MESSAGES=ja_JP.UTF-8"
+# The C library's own text in Japanese too, in UTF-8 whatever the codeset.
+printf '[Tovlane Setting]\nPort=1\nAlarmFile0=x\n' >"$prefix/lib/tovlane/Tovlane.ini"
+refused=$(env LANG=ja_JP.eucJP "$prefix/bin/tovlane" -v 0 2>&1 | tail -n 1) || true
+[ "$refused" = "tovlane: 接続できません: 接続を拒否されました" ] || fail "Japanese system text: $refused"
 desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desktop entry"
 # The installed program by its path, which PATH may not hold yet.
 [ "$(grep -c "^Exec=$prefix/bin/tovlane --notify [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||

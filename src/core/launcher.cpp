@@ -152,7 +152,7 @@ constexpr HelpLine kNotes[] = {
      "  CP932 でも UTF-8 として正しいバイト列 (半角カナ 2 文字など) は UTF-8 と読まれるので、"},
     {"  read as UTF-8: save such files in UTF-8. Values are never cut at 255 bytes.",
      "  そうしたファイルは UTF-8 で保存してください。値やエントリは 255 バイトで切れません。"},
-    {"  The wire carries CP932; --print shows a character CP932 lacks as the ? sent.",
+    {"  The wire carries CP932: --print shows a character it cannot hold as the ? sent.",
      "  送信は CP932 です。--print は CP932 で表せない文字を送られる ? で示します。"},
     {"  Bytes a terminal would obey (control characters, bytes that are not UTF-8)",
      "  表示すると端末を操作できてしまうバイト (制御文字や UTF-8 でないバイト) は、"},

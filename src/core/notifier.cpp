@@ -1,7 +1,9 @@
 #include "core/notifier.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -16,11 +18,17 @@ bool notifyDesktop(std::string_view reason) {
     std::string body = visibleText(reason);
     const char* argv[] = {"notify-send", "--app-name=Tovlane", "--icon=tovlane",
                           "Tovlane",     body.c_str(),         nullptr};
+    // What the notifier says of itself (no session bus, say) is not the
+    // user's business: a failure falls back to stderr anyway.
+    posix_spawn_file_actions_t quiet;
+    ::posix_spawn_file_actions_init(&quiet);
+    ::posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t child = -1;
-    if (::posix_spawnp(&child, argv[0], nullptr, nullptr, const_cast<char* const*>(argv),
-                       environ) != 0) {
+    int started =
+        ::posix_spawnp(&child, argv[0], &quiet, nullptr, const_cast<char* const*>(argv), environ);
+    ::posix_spawn_file_actions_destroy(&quiet);
+    if (started != 0)
         return false;
-    }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

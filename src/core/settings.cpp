@@ -37,6 +37,13 @@ std::string userConfigHome() {
     return joinPath(home, ".config");
 }
 
+// /usr belongs to the package manager (/usr/local to the local admin): it is
+// never written, not even by root, so that removing the package leaves
+// nothing behind.
+bool isPackaged(const std::string& directory) {
+    return directory.starts_with("/usr/") && !directory.starts_with("/usr/local/");
+}
+
 std::array<std::string_view, kKeyCount> keyNames() {
     std::array<std::string_view, kKeyCount> names;
     for (int k = 0; k < kKeyCount; ++k)
@@ -52,7 +59,7 @@ Settings::Settings() {
 }
 
 SettingsPlace settingsPlaceFor(const std::string& programDirectory) {
-    if (isWritableDirectory(programDirectory))
+    if (!isPackaged(programDirectory) && isWritableDirectory(programDirectory))
         return {programDirectory, ""};
     return {joinPath(userConfigHome(), "tovlane"), programDirectory};
 }
@@ -64,13 +71,21 @@ std::string whyThere(const SettingsPlace& place) {
             "プログラムのフォルダー {} に書き込めるので、そこにある設定ファイルを使います",
             {place.directory});
     }
+    const std::string defaults = joinPath(place.machineDirectory, kSettingsFileName);
+    if (isPackaged(place.machineDirectory)) {
+        return localized(
+            "the program's folder {} belongs to the package manager, so a settings "
+            "file of your own is used (until it exists, {} is read as the defaults)",
+            "プログラムのフォルダー {} はパッケージのものなので、ユーザーごとの設定ファイル"
+            "を使います（まだないあいだは {} を既定値として読みます）",
+            {place.machineDirectory, defaults});
+    }
     return localized(
         "the program's folder {} is not writable, so a settings file of your own is used (until "
         "it exists, {} is read as the defaults)",
-        "プログラムのフォルダー {} "
-        "には書き込めないので、ユーザーごとの設定ファイルを使います（まだないあいだは "
-        "{} を既定値として読みます）",
-        {place.machineDirectory, joinPath(place.machineDirectory, kSettingsFileName)});
+        "プログラムのフォルダー {} には書き込めないので、ユーザーごとの設定ファイルを使います（まだ"
+        "ないあいだは {} を既定値として読みます）",
+        {place.machineDirectory, defaults});
 }
 
 Outcome<SettingsPlace> settingsPlace() {

@@ -18,6 +18,16 @@ namespace {
 
 using asio::ip::tcp;
 
+// The resolver's own texts, in the user's language.
+std::string lookupText(const asio::error_code& error) {
+    if (error == asio::error::host_not_found)
+        return localized("host not found", "ホスト名が見つかりません");
+    if (error == asio::error::host_not_found_try_again)
+        return localized("host not found for now; try again later",
+                         "ホスト名がいまは見つかりません。あとでもう一度試してください");
+    return error.message();
+}
+
 // No descriptor for the socket or no memory for the lookup is the system's
 // shortage, not the server's fault. The resolver reports a hosts file it could
 // not open for want of a descriptor as an unknown host, so a failed lookup
@@ -25,7 +35,7 @@ using asio::ip::tcp;
 RunError failed(std::string step, const asio::error_code& error) {
     const bool systems = error.category() == asio::system_category();
     const bool shortage = systems ? isResourceShortage(error.value()) : descriptorsExhausted();
-    std::string reason = step + ": " + (systems ? systemText(error.value()) : error.message());
+    std::string reason = step + ": " + (systems ? systemText(error.value()) : lookupText(error));
     if (shortage && !systems)
         reason += localized(" (no file descriptor left)", "（ファイル記述子が足りません）");
     return {shortage ? Ending::SystemFailure : Ending::ConnectionFailed, reason};
@@ -51,7 +61,11 @@ asio::error_code connect(tcp::socket& socket, const Destination& to, const Trace
     if (!error) {
         asio::connect(
             socket, addresses,
-            [&](const asio::error_code&, const tcp::endpoint& next) { return trying(next), true; },
+            [&](const asio::error_code& previous, const tcp::endpoint& next) {
+                if (previous && trace)
+                    trace(failed(localized("cannot connect", "接続できません"), previous).reason);
+                return trying(next), true;
+            },
             error);
     }
     return error;

@@ -1,6 +1,8 @@
 #include "storage/localized.h"
 
-#include <clocale>
+#include <locale.h>
+#include <string.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -39,10 +41,17 @@ std::string localized(std::string_view english, std::string_view japanese,
 }
 
 std::string systemText(int error) {
-    // Only now, and only for Japanese: the C library's Japanese texts, where
-    // the locale is installed.
-    if (japaneseMessages())
-        std::setlocale(LC_MESSAGES, "");
+    // Only now, and only for Japanese: the C library's Japanese texts where
+    // the locale and its translations are installed, in UTF-8 like every
+    // other line whatever the user's codeset.
+    if (japaneseMessages()) {
+        locale_t japanese = ::newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "ja_JP.UTF-8", nullptr);
+        if (japanese != nullptr) {
+            std::string text = ::strerror_l(error, japanese);
+            ::freelocale(japanese);
+            return text;
+        }
+    }
     return std::strerror(error);
 }
 

@@ -82,6 +82,12 @@ TEST(Settings, LoadedValuesOrTheirDefaultsAndAllOrNothingSaves) {
     EXPECT_EQ(readFile(dir.file("Tovlane.ini")), file);
 }
 
+// A folder of the package manager's is never written, not even by root.
+TEST(Settings, PackagedProgramsKeepEveryonesSettingsInTheirOwnFolder) {
+    EXPECT_EQ(settingsPlaceFor("/usr/lib").machineDirectory, "/usr/lib");
+    EXPECT_EQ(settingsPlaceFor("/usr/local/lib").directory, "/usr/local/lib");
+}
+
 // The request line and the Port message are the end-to-end rows' business.
 TEST(Settings, PortIsAWholeNumberFrom1To65535) {
     INIAccess store = settingsStore({"/opt/t"});

@@ -234,7 +234,7 @@ const Row kRows[] = {
     {"no descriptor for the hosts file", "Address=localhost", "0",
      {.wrapper = kLimited + " --nofile=5:5"},
      {.status = 12,
-      .err = "接続できません: Host not found (authoritative)（ファイル記述子が足りません）"}},
+      .err = "接続できません: ホスト名が見つかりません（ファイル記述子が足りません）"}},
     {"print into a pipe nobody reads", "", "--print 0", {.wrapper = kBrokenPipe + "1 " + kPipe},
      {.status = 13, .err = "標準出力に書き込めません: Broken pipe"}},
     {"nobody reads the explanation: the script still goes", "", "-v 0",
