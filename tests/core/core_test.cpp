@@ -175,6 +175,9 @@ TEST(SstpReply, CompleteAfterTheEmptyLineOrTheClose) {
     EXPECT_EQ(crlf.feed("SSTP/1.1 420 Refuse\r\nCharset: Shift_JIS\r\n"), Incomplete);
     EXPECT_EQ(crlf.feed("\r\nextra"), Complete);
     EXPECT_EQ(crlf.statusLine(), "SSTP/1.1 420 Refuse");
+    SstpReply bare;  // a code with no text after it is judged at the line's end
+    EXPECT_EQ(bare.feed("SSTP/1.1 512\r\n\r\n"), Complete);
+    EXPECT_EQ(bare.status(), 512);
     SstpReply lfOnly;
     EXPECT_EQ(lfOnly.feed("SSTP/1.1 200 OK\n\nSSTP/1.1 512 Invisible\n\n"), Complete);
     EXPECT_EQ(lfOnly.status(), 200);

@@ -266,6 +266,8 @@ const Row kRows[] = {
     {"a user's own settings", "", "--print 0",
      {.wrapper = kNobody + "XDG_CONFIG_HOME=%DIR%/home/.config HOME=/nonexistent"},
      {.out = printed("own")}},
+    {"no HOME: the password entry's home", "", "--print 0",
+     {.wrapper = kNobody + "-u XDG_CONFIG_HOME -u HOME"}, {.out = printed("x")}},
     {"a settings folder someone else made", "", "0",
      {.wrapper = kNobody + "XDG_CONFIG_HOME=%DIR%/shared"},
      {.status = 11, .err = "フォルダー %DIR%/shared/tovlane はほかのユーザーのものなので使えません"}},

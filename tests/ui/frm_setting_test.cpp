@@ -68,6 +68,7 @@ TEST_F(SettingsWindow, LayoutFollowsTheTwipsTableAndTheTitleShowsTheVersion) {
     EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the window cannot be resized";
     EXPECT_FALSE(form->isSizeGripEnabled());
     EXPECT_EQ(form->txtAlarmFile[9]->geometry(), QRect(28, 208, 344, 18));
+    EXPECT_EQ(form->cmdFileOpen[9]->geometry(), QRect(7, 210, 15, 15));
     EXPECT_EQ(form->txtAlarmFile[9]->parentWidget(), form->fraFiles);
     EXPECT_EQ(form->cboProtocol->geometry(), QRect(84, 53, 176, 20));
     EXPECT_FALSE(form->cboProtocol->isEditable());
