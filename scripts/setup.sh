@@ -6,13 +6,13 @@ set -euo pipefail
 
 build_packages=(
     g++ cmake ninja-build                       # tool chain
-    libasio-dev                                 # standalone Asio for the sender
+    libasio-dev libc-ares-dev                   # standalone Asio and c-ares for the sender
     qt6-base-dev                                # the settings window (Qt 6 Widgets)
 )
 packages=(
     g++ make cmake ninja-build binutils git     # tool chain (readelf checks the sender's libraries)
     libgtest-dev                                # GoogleTest
-    libasio-dev                                 # standalone Asio for the sender and the stand-in server
+    libasio-dev libc-ares-dev                   # standalone Asio and c-ares for the sender and the stand-in server
     clang-format shellcheck                     # the formatting and script checks
     qt6-base-dev                                # the settings window (Qt 6 Widgets)
     qt6-translations-l10n                       # Japanese texts in Qt's file dialog
@@ -21,7 +21,7 @@ packages=(
     clang libclang-rt-14-dev                    # libFuzzer for the fuzz targets
     desktop-file-utils man-db                   # the install test checks the desktop entry and man page
     dpkg-dev lintian                            # the Debian package: its Depends, and its check
-    libc-ares-dev file                          # the portable archive's static sender, and its check
+    file                                        # the portable archive's static sender is checked
     locales libc-l10n                           # the Japanese manual page and system texts are checked
 )
 if [ "${1:-}" = --build ]; then

@@ -1,20 +1,21 @@
 #include "core/host_lookup.h"
 
-#ifdef TOVLANE_OWN_RESOLVER
 #include <ares.h>
 #include <sys/select.h>
 
 #include <cstring>
-#endif
 
 namespace tovlane {
 
 using asio::ip::tcp;
 
+namespace {
+
 #ifndef TOVLANE_OWN_RESOLVER
 
-std::vector<tcp::endpoint> lookUpHost(asio::io_context& io, const std::string& host,
-                                      unsigned short port, asio::error_code& error) {
+// Not in the static sender, which could not load the name service modules.
+std::vector<tcp::endpoint> lookUpHostWithSystem(asio::io_context& io, const std::string& host,
+                                                unsigned short port, asio::error_code& error) {
     tcp::resolver resolver(io);
     auto found =
         resolver.resolve(host, std::to_string(port), tcp::resolver::numeric_service, error);
@@ -22,9 +23,7 @@ std::vector<tcp::endpoint> lookUpHost(asio::io_context& io, const std::string& h
                  : std::vector<tcp::endpoint>(found.begin(), found.end());
 }
 
-#else
-
-namespace {
+#endif
 
 struct Lookup {
     unsigned short port;
@@ -60,8 +59,8 @@ asio::error_code lookupError(int status) {
 
 }  // namespace
 
-std::vector<tcp::endpoint> lookUpHost(asio::io_context&, const std::string& host,
-                                      unsigned short port, asio::error_code& error) {
+std::vector<tcp::endpoint> lookUpHostWithHostsAndDns(const std::string& host, unsigned short port,
+                                                     asio::error_code& error) {
     error = {};
     Lookup lookup{port, {}};
     ares_channel channel = nullptr;
@@ -96,6 +95,14 @@ std::vector<tcp::endpoint> lookUpHost(asio::io_context&, const std::string& host
     return lookup.found;
 }
 
+std::vector<tcp::endpoint> lookUpHost(asio::io_context& io, const std::string& host,
+                                      unsigned short port, asio::error_code& error) {
+#ifdef TOVLANE_OWN_RESOLVER
+    (void)io;
+    return lookUpHostWithHostsAndDns(host, port, error);
+#else
+    return lookUpHostWithSystem(io, host, port, error);
 #endif
+}
 
 }  // namespace tovlane

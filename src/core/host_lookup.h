@@ -13,4 +13,9 @@ namespace tovlane {
 std::vector<asio::ip::tcp::endpoint> lookUpHost(asio::io_context& io, const std::string& host,
                                                 unsigned short port, asio::error_code& error);
 
+// The static sender's way: /etc/hosts and DNS (c-ares), nothing else.
+std::vector<asio::ip::tcp::endpoint> lookUpHostWithHostsAndDns(const std::string& host,
+                                                               unsigned short port,
+                                                               asio::error_code& error);
+
 }  // namespace tovlane

@@ -4,6 +4,7 @@
 
 #include "core/command_line.h"
 #include "core/exit_status.h"
+#include "core/host_lookup.h"
 #include "core/output.h"
 #include "core/settings.h"
 #include "core/sstp_reply.h"
@@ -86,6 +87,20 @@ TEST(Settings, LoadedValuesOrTheirDefaultsAndAllOrNothingSaves) {
 TEST(Settings, PackagedProgramsKeepEveryonesSettingsInTheirOwnFolder) {
     EXPECT_EQ(settingsPlaceFor("/usr/lib").machineDirectory, "/usr/lib");
     EXPECT_EQ(settingsPlaceFor("/usr/local/lib").directory, "/usr/local/lib");
+}
+
+// The static sender's lookup: /etc/hosts, and a name that cannot exist.
+TEST(HostLookup, HostsFileAndDnsAlone) {
+    asio::error_code error;
+    auto found = lookUpHostWithHostsAndDns("localhost", 9801, error);
+    ASSERT_FALSE(error) << error.message();
+    ASSERT_FALSE(found.empty());
+    for (const auto& endpoint : found)
+        EXPECT_TRUE(endpoint.address().is_loopback() && endpoint.port() == 9801) << endpoint;
+    EXPECT_TRUE(lookUpHostWithHostsAndDns("no-such-host.invalid", 1, error).empty());
+    EXPECT_TRUE(error == asio::error::host_not_found ||
+                error == asio::error::host_not_found_try_again)
+        << error.message();
 }
 
 // The request line and the Port message are the end-to-end rows' business.
