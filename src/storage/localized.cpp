@@ -1,8 +1,6 @@
 #include "storage/localized.h"
 
-#include <locale.h>
-#include <string.h>
-
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,15 +41,9 @@ std::string localized(std::string_view english, std::string_view japanese,
 std::string systemText(int error) {
     // Only now, and only for Japanese: the C library's Japanese texts where
     // the locale and its translations are installed, in UTF-8 like every
-    // other line whatever the user's codeset.
-    if (japaneseMessages()) {
-        locale_t japanese = ::newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "ja_JP.UTF-8", nullptr);
-        if (japanese != nullptr) {
-            std::string text = ::strerror_l(error, japanese);
-            ::freelocale(japanese);
-            return text;
-        }
-    }
+    // other line whatever the user's own codeset.
+    if (japaneseMessages() && std::setlocale(LC_CTYPE, "ja_JP.UTF-8") != nullptr)
+        std::setlocale(LC_MESSAGES, "ja_JP.UTF-8");
     return std::strerror(error);
 }
 
