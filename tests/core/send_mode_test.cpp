@@ -370,7 +370,9 @@ TEST_F(SendMode, NotifyShowsWhyARunFailed) {
                                   std::to_string(startServer("--mode reply")) + "\n");
     const std::string notifier = "/usr/bin/env PATH=" + dir.file("notifier") + ":/usr/bin:/bin";
     EXPECT_EQ(run("--notify 0", notifier)->wait(), 0);
-    EXPECT_EQ(run("--notify 1", notifier)->wait(), 5);
+    auto failed = run("--notify 1", notifier);
+    EXPECT_EQ(failed->wait(), 5);
+    EXPECT_EQ(failed->err(), "") << "the desktop said it, and stderr is no terminal";
     const std::string why = "AlarmFile1 は空なので、送るものがありません";
     EXPECT_EQ(readFile(dir.file("notified")),
               "--app-name=Tovlane|--icon=tovlane|Tovlane|" + why + "|");

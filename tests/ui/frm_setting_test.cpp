@@ -194,6 +194,7 @@ TEST_F(SettingsWindow, AFailedSaveIsReportedAndKeepsTheEdits) {
     EXPECT_EQ(errors[0], QString::fromStdString("設定ファイル " + dir.file("tools/Tovlane.ini") +
                                                 " に保存できませんでした。\nNot a directory"));
     EXPECT_TRUE(form->isVisible() && form->result() != QDialog::Accepted);
+    EXPECT_TRUE(form->cmdOK->isEnabled()) << "OK can be pressed again";
     EXPECT_EQ(form->txtAlarmFile[2]->text(), "keep me");
 }
 
