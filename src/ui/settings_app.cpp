@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -57,9 +58,11 @@ void quietStartupHandler(QtMsgType type, const QMessageLogContext&, const QStrin
 // whose icon theme does not search that prefix.
 QString installedIcon() {
     auto directory = executableDirectory();
-    return directory ? QString::fromStdString(joinPath(
-                           *directory, "../../share/icons/hicolor/scalable/apps/tovlane.svg"))
-                     : QString();
+    QString icon = directory
+                       ? QString::fromStdString(joinPath(
+                             *directory, "../../share/icons/hicolor/scalable/apps/tovlane.svg"))
+                       : QString();
+    return QFileInfo::exists(icon) ? icon : QString();  // a build tree has none
 }
 
 }  // namespace
