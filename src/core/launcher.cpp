@@ -79,16 +79,6 @@ int endWith(const Outcome<>& outcome, const Options& options) {
     return end.status;
 }
 
-// Everything written to stdout must arrive: a full disk or a closed stdout
-// is an error, not a quiet success.
-Outcome<> finished(LineWriter& out) {
-    if (int error = out.finish())
-        return RunError{Ending::OutputUnwritable,
-                        localized("cannot write to stdout: {}", "標準出力に書き込めません: {}",
-                                  {systemText(error)})};
-    return {};
-}
-
 // The settings file's place and the keys it holds, from the key table.
 void writeSettingsHelp(LineWriter& out) {
     auto place = settingsPlace();
@@ -272,7 +262,7 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
     if (options.print) {
         LineWriter out(STDOUT_FILENO);
         writeRequest(out, buildRequest(*requestLine, *script));
-        return finished(out);
+        return finishOutput(out);
     }
     return SendScript({settings->values[kAddressKey], *port, std::string(*requestLine)},
                       std::move(*script), explain ? Trace(tell) : Trace());
@@ -314,7 +304,7 @@ template <typename Write>
 Outcome<> printed(Write write) {
     LineWriter out(STDOUT_FILENO);
     write(out);
-    return finished(out);
+    return finishOutput(out);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <exception>
 
+#include "storage/localized.h"
 #include "storage/text_codec.h"
 
 namespace tovlane {
@@ -99,6 +100,15 @@ void LineWriter::flush() {
             rest.remove_prefix(static_cast<std::size_t>(count));
     }
     pending_.clear();
+}
+
+Outcome<> finishOutput(LineWriter& out) {
+    if (int error = out.finish()) {
+        return RunError{Ending::OutputUnwritable,
+                        localized("cannot write to stdout: {}", "標準出力に書き込めません: {}",
+                                  {systemText(error)})};
+    }
+    return {};
 }
 
 void tell(std::string_view message) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/exit_status.h"
+
 namespace tovlane {
 
 // Text made safe for a terminal. Every control character (C0, DEL, C1), the
@@ -37,6 +39,10 @@ class LineWriter {
     int error_ = 0;
     std::string pending_;
 };
+
+// Writes what out holds; everything written to stdout must arrive, so a full
+// disk or a closed stdout is an error (OutputUnwritable), not a quiet success.
+Outcome<> finishOutput(LineWriter& out);
 
 // One message for the user: "tovlane: " and the line, on stderr.
 void tell(std::string_view message);

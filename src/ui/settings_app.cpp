@@ -85,10 +85,10 @@ int runSettingsApp(int argc, char** argv) {
                                {place ? settingsStore(*place).FullPath() : std::string()}));
             out.line("  " + (place ? whyThere(*place) : place.error().reason));
         }
-        if (int error = out.finish()) {
-            tell(localized("cannot write to stdout: {}", "標準出力に書き込めません: {}",
-                           {systemText(error)}));
-            return statusOf(Ending::OutputUnwritable);
+        auto written = finishOutput(out);
+        if (!written) {
+            tell(written.error().reason);
+            return statusOf(written.error().code);
         }
         return 0;
     }
