@@ -37,10 +37,18 @@ for locale in "LANG=C.UTF-8" "LANG=ja_JP.UTF-8 LC_ALL=en_US.UTF-8" "LANG=de_DE.U
 done
 env LANG=C LC_MESSAGES=ja_JP.UTF-8 "$prefix/bin/tovlane" --help | grep -q "^使い方: tovlane" ||
     fail "Japanese help with LC_MESSAGES=ja_JP.UTF-8"
-# The C library's own text in Japanese too, in UTF-8 whatever the codeset.
+# The C library's own text in Japanese too, in UTF-8 whatever the codeset,
+# where the machine has the Japanese locale and the C library's translations.
 printf '[Tovlane Setting]\nPort=1\nAlarmFile0=x\n' >"$prefix/lib/tovlane/Tovlane.ini"
-refused=$(env LANG=ja_JP.eucJP "$prefix/bin/tovlane" -v 0 2>&1 | tail -n 1) || true
-[ "$refused" = "tovlane: 接続できません: 接続を拒否されました" ] || fail "Japanese system text: $refused"
+japanese_locale=$(locale -a 2>/dev/null | grep -ix 'ja_JP\.utf-\?8' || true)
+if [ -z "$japanese_locale" ]; then
+    echo "skipped: install test, the C library's Japanese texts: no ja_JP.UTF-8 locale here"
+elif [ ! -e /usr/share/locale/ja/LC_MESSAGES/libc.mo ]; then
+    echo "skipped: install test, the C library's Japanese texts: libc-l10n is not installed"
+else
+    refused=$(env LANG=ja_JP.eucJP "$prefix/bin/tovlane" -v 0 2>&1 | tail -n 1) || true
+    [ "$refused" = "tovlane: 接続できません: 接続を拒否されました" ] || fail "Japanese system text: $refused"
+fi
 desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desktop entry"
 # The installed program by its path, which PATH may not hold yet.
 [ "$(grep -c "^Exec=$prefix/bin/tovlane --notify [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
@@ -49,6 +57,10 @@ grep -qx "Exec=$prefix/bin/tovlane" "$prefix/share/applications/tovlane.desktop"
 # Each manual page renders without a warning in its own locale and under C.UTF-8.
 for page in "man1 C.UTF-8" "ja/man1 ja_JP.UTF-8" "ja/man1 C.UTF-8"; do
     read -r folder locale <<<"$page"
+    if [ "$locale" = ja_JP.UTF-8 ] && [ -z "$japanese_locale" ]; then
+        echo "skipped: install test, the Japanese manual page in its locale: no ja_JP.UTF-8 locale here"
+        continue
+    fi
     warnings=$(MANWIDTH=80 LANG=$locale man --warnings -l "$prefix/share/man/$folder/tovlane.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "manual page $folder under $locale: $warnings"
 done

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -69,5 +71,34 @@ inline bool becomeUser(uid_t uid = 65534) {
     const gid_t groups[] = {65534};
     return ::setgroups(1, groups) == 0 && ::setgid(uid) == 0 && ::setuid(uid) == 0;
 }
+
+// A row that needs what this machine cannot give (another user, a mount
+// namespace, a locale) is skipped, never failed: one line on the test output,
+// which the test command counts. The rest of its table still runs.
+inline void skipped(const std::string& row, const std::string& why) {
+    std::printf("skipped: %s: %s\n", row.c_str(), why.c_str());
+    std::fflush(stdout);
+}
+
+// Why this machine cannot run a row as another user, or "" when it can:
+// only root can become one, and they must reach the temporary folders.
+inline std::string cannotActAsAnotherUser() {
+    static const std::string why = [] {
+        if (::geteuid() != 0)
+            return std::string("acting as another user needs root");
+        if (!inChild([] { return becomeUser() && ::access("/tmp", W_OK | X_OK) == 0; }))
+            return std::string("the user nobody (65534) cannot be taken, or cannot write /tmp");
+        return std::string();
+    }();
+    return why;
+}
+
+// Skips the running test, with its line, when the machine has no other user
+// to give it.
+#define TOVLANE_SKIP_WITHOUT_ANOTHER_USER()                                            \
+    if (std::string why = cannotActAsAnotherUser(); !why.empty()) {                    \
+        skipped(::testing::UnitTest::GetInstance()->current_test_info()->name(), why); \
+        GTEST_SKIP() << why;                                                           \
+    }
 
 }  // namespace tovlane::test
