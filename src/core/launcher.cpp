@@ -222,6 +222,9 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
         return place.error();
     if (explain)
         tell(whyThere(*place));
+    if (std::string moved = notUsedBesideProgram(*place);
+        !moved.empty() && explainsSilentEnds(options))
+        tell(moved);
     // A bad number is reported after what is wrong with the settings, as it
     // always was, but known first so that only its entry is decoded.
     auto index = parseEntryIndex(commandLine, kEntryCount);

@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -11,6 +12,7 @@
 #include "core/messages.h"
 #include "storage/blanks.h"
 #include "storage/localized.h"
+#include "storage/settings_folder.h"
 #include "storage/text_codec.h"
 
 namespace tovlane {
@@ -37,11 +39,33 @@ std::string userConfigHome() {
     return joinPath(home, ".config");
 }
 
+// The machine's configuration: the first absolute folder of
+// $XDG_CONFIG_DIRS, else /etc/xdg.
+std::string machineConfigHome() {
+    const char* configured = std::getenv("XDG_CONFIG_DIRS");
+    std::string_view folders = configured != nullptr ? configured : "";
+    for (std::size_t at = 0; at < folders.size();) {
+        std::size_t colon = std::min(folders.find(':', at), folders.size());
+        if (folders[at] == '/')
+            return std::string(folders.substr(at, colon - at));
+        at = colon + 1;
+    }
+    return "/etc/xdg";
+}
+
 // /usr belongs to the package manager (/usr/local to the local admin): it is
 // never written, not even by root, so that removing the package leaves
 // nothing behind.
 bool isPackaged(const std::string& directory) {
     return directory.starts_with("/usr/") && !directory.starts_with("/usr/local/");
+}
+
+// Why other users could change what the folder holds, "" when they cannot.
+std::string whyOthersCouldChange(const std::string& directory) {
+    auto folder = locateFolder(directory);
+    Status trusted =
+        folder ? checkFolder(*folder, FolderOwner::UserOrRoot) : Status(folder.error());
+    return trusted ? "" : trusted.error().reason;
 }
 
 std::array<std::string_view, kKeyCount> keyNames() {
@@ -59,33 +83,73 @@ Settings::Settings() {
 }
 
 SettingsPlace settingsPlaceFor(const std::string& programDirectory) {
-    if (!isPackaged(programDirectory) && isWritableDirectory(programDirectory))
-        return {programDirectory, ""};
-    return {joinPath(userConfigHome(), "tovlane"), programDirectory};
+    const std::string own = joinPath(userConfigHome(), "tovlane");
+    if (isPackaged(programDirectory)) {
+        return {{own, joinPath(machineConfigHome(), "tovlane"), true},
+                PlaceReason::Packaged,
+                programDirectory};
+    }
+    std::string refusal = whyOthersCouldChange(programDirectory);
+    if (!isWritableDirectory(programDirectory)) {
+        return {{own, refusal.empty() ? programDirectory : "", true},
+                PlaceReason::NotWritable,
+                programDirectory,
+                refusal};
+    }
+    if (!refusal.empty())
+        return {{own, "", true}, PlaceReason::OthersCanChange, programDirectory, refusal};
+    return {{programDirectory}, PlaceReason::ProgramFolder, programDirectory};
 }
 
 std::string whyThere(const SettingsPlace& place) {
-    if (place.machineDirectory.empty()) {
-        return localized(
-            "the program's folder {} is writable, so the settings file there is used",
-            "プログラムのフォルダー {} に書き込めるので、そこにある設定ファイルを使います",
-            {place.directory});
+    const std::string& program = place.programDirectory;
+    const std::string defaults = joinPath(place.folders.fallbackDirectory, kSettingsFileName);
+    switch (place.reason) {
+        case PlaceReason::ProgramFolder:
+            return localized(
+                "the program's folder {} is writable, so the settings file there is used",
+                "プログラムのフォルダー {} に書き込めるので、そこにある設定ファイルを使います",
+                {program});
+        case PlaceReason::Packaged:
+            return localized(
+                "the program's folder {} belongs to the package manager, so a settings file of "
+                "your own is used (until it exists, the machine's defaults {} are read)",
+                "プログラムのフォルダー {} はパッケージのものなので、ユーザーごとの設定ファイルを"
+                "使います（まだないあいだは、マシンの既定値 {} を読みます）",
+                {program, defaults});
+        case PlaceReason::NotWritable:
+            if (place.refusal.empty()) {
+                return localized(
+                    "the program's folder {} is not writable, so a settings file of your own is "
+                    "used (until it exists, {} is read as the defaults)",
+                    "プログラムのフォルダー {} には書き込めないので、ユーザーごとの設定ファイルを"
+                    "使います（まだないあいだは {} を既定値として読みます）",
+                    {program, defaults});
+            }
+            return localized(
+                "the program's folder {} is not writable, so a settings file of your own is used; "
+                "the one beside the program is not read as the defaults: {}",
+                "プログラムのフォルダー {} には書き込めないので、ユーザーごとの設定ファイルを"
+                "使います。プログラムの横の設定ファイルは既定値として読みません: {}",
+                {program, place.refusal});
+        case PlaceReason::OthersCanChange:
+            break;
     }
-    const std::string defaults = joinPath(place.machineDirectory, kSettingsFileName);
-    if (isPackaged(place.machineDirectory)) {
-        return localized(
-            "the program's folder {} belongs to the package manager, so a settings "
-            "file of your own is used (until it exists, {} is read as the defaults)",
-            "プログラムのフォルダー {} はパッケージのものなので、ユーザーごとの設定ファイル"
-            "を使います（まだないあいだは {} を既定値として読みます）",
-            {place.machineDirectory, defaults});
+    return localized("a settings file of your own is used, not the one beside the program: {}",
+                     "プログラムの横ではなく、ユーザーごとの設定ファイルを使います: {}",
+                     {place.refusal});
+}
+
+std::string notUsedBesideProgram(const SettingsPlace& place) {
+    const std::string beside = joinPath(place.programDirectory, kSettingsFileName);
+    struct stat info {};
+    if (place.refusal.empty() || place.reason == PlaceReason::Packaged ||
+        ::lstat(beside.c_str(), &info) != 0) {
+        return "";
     }
-    return localized(
-        "the program's folder {} is not writable, so a settings file of your own is used (until "
-        "it exists, {} is read as the defaults)",
-        "プログラムのフォルダー {} には書き込めないので、ユーザーごとの設定ファイルを使います（まだ"
-        "ないあいだは {} を既定値として読みます）",
-        {place.machineDirectory, defaults});
+    return localized("{} is not used: {}; your settings are {}",
+                     "{} は使いません: {}。設定は {} です",
+                     {beside, place.refusal, joinPath(place.folders.directory, kSettingsFileName)});
 }
 
 Outcome<SettingsPlace> settingsPlace() {
@@ -96,7 +160,7 @@ Outcome<SettingsPlace> settingsPlace() {
 }
 
 INIAccess settingsStore(const SettingsPlace& place) {
-    INIAccess store(place.directory, place.machineDirectory);
+    INIAccess store(place.folders);
     store.FileName = kSettingsFileName;
     return store;
 }

@@ -66,21 +66,37 @@ struct Settings {
     std::array<std::string, kKeyCount> values;
 };
 
-// Where Tovlane.ini is.
-struct SettingsPlace {
-    std::string directory = {};         // where it is read and saved
-    std::string machineDirectory = {};  // read instead while the user's own file is missing
+// Why the settings file is where it is.
+enum class PlaceReason {
+    ProgramFolder,    // beside the program: this user may write there, and nobody else
+    Packaged,         // the program's folder belongs to the package manager
+    NotWritable,      // this user cannot write the program's folder
+    OthersCanChange,  // other users could change the program's folder
 };
 
-// Beside the program when this user can write its folder (a per-user install,
-// an unpacked archive, a build tree); otherwise the user's own
-// $XDG_CONFIG_HOME/tovlane (~/.config/tovlane), which reads the file beside
-// the program as the machine's defaults until the first save creates it.
+// Where Tovlane.ini is, and why.
+struct SettingsPlace {
+    IniFolders folders;
+    PlaceReason reason = PlaceReason::ProgramFolder;
+    std::string programDirectory = {};
+    std::string refusal = {};  // why the program's folder is not read, when it is not
+};
+
+// Beside the program when this user can write its folder and nobody else can
+// change it (a per-user install, an unpacked archive, a build tree);
+// otherwise the user's own $XDG_CONFIG_HOME/tovlane (~/.config/tovlane),
+// which reads the machine's defaults until the first save creates it: those
+// of /etc/xdg/tovlane (the first folder of $XDG_CONFIG_DIRS) for a packaged
+// program, else the file beside the program if nobody but root can change it.
 SettingsPlace settingsPlaceFor(const std::string& programDirectory);
 // The same for the running program.
 Outcome<SettingsPlace> settingsPlace();
 // Why there, in one line for --help and -v.
 std::string whyThere(const SettingsPlace& place);
+// When the place moved a run away from a Tovlane.ini beside the program
+// because other users could change it: the line that says so, so that nobody
+// takes those settings for lost; "" otherwise.
+std::string notUsedBesideProgram(const SettingsPlace& place);
 
 INIAccess settingsStore(const SettingsPlace& place);
 

@@ -1,5 +1,7 @@
 #include "storage/ini_access.h"
 
+#include <cstdio>
+
 #include "storage/localized.h"
 #include "storage/text_codec.h"
 
@@ -14,10 +16,27 @@ bool allStorable(const std::string& section, const INIAccess::Values& values) {
     return true;
 }
 
+// A value for a file in CP932, which keeps the file readable by one decoder
+// (the Windows program shares such files); a character CP932 cannot hold
+// refuses the whole save, naming the value and the character.
+Result<std::string> inCp932(const INIAccess::Value& value) {
+    auto bad = firstNotInCp932(value.data);
+    if (!bad)
+        return encodeCp932(value.data);
+    const std::string_view character = std::string_view(value.data).substr(bad->first, bad->second);
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(codePointOf(character)));
+    return Error{ErrorCode::FileUnwritable,
+                 localized("{}: the character {} ({}) cannot be saved, since the settings "
+                           "file is in Shift_JIS (CP932)",
+                           "{} の文字「{}」({}) は、設定ファイルが Shift_JIS (CP932) なので"
+                           "保存できません",
+                           {value.label.empty() ? value.key : value.label, character, code})};
+}
+
 }  // namespace
 
-INIAccess::INIAccess(std::string directory, std::string fallbackDirectory)
-    : directory_(std::move(directory)), fallbackDirectory_(std::move(fallbackDirectory)) {}
+INIAccess::INIAccess(IniFolders folders) : folders_(std::move(folders)) {}
 
 std::string INIAccess::GetINIData(const std::string& strSection, const std::string& strKey) {
     if (!applySectionRule(strSection))
@@ -37,35 +56,59 @@ bool INIAccess::SetINIValues(const std::string& strSection, const Values& values
         return false;
     if (!BuildFilePath())
         return false;
-    return WriteProfile(strFullPath, Section, values);
+    return WriteProfile(Section, values);
+}
+
+Result<FileSpot> INIAccess::spotIn(const std::string& directory, FolderOwner owner,
+                                   bool createFolders) const {
+    auto folder = locateFolder(directory, createFolders);
+    if (!folder)
+        return folder.error();
+    if (auto trusted = checkFolder(*folder, owner); !trusted)
+        return trusted.error();
+    auto file = locateFileIn(*folder, FileName);
+    if (!file)
+        return file.error();
+    // The user's own link led elsewhere: that folder must be as safe.
+    if (file->folderPath != folder->folderPath) {
+        if (auto trusted = checkFolder(*file, FolderOwner::UserOrRoot); !trusted)
+            return trusted.error();
+    }
+    return file;
 }
 
 IniDocument INIAccess::ReadINIFile() {
     LastError.clear();
     ReadPath.clear();
-    if (ownFolderIsSomeoneElses())
-        return IniDocument();
-    for (const std::string* directory : {&directory_, &fallbackDirectory_}) {
-        if (directory->empty())
+    const std::pair<const std::string&, FolderOwner> places[] = {
+        {folders_.directory, folders_.ownFolder ? FolderOwner::User : FolderOwner::UserOrRoot},
+        {folders_.fallbackDirectory, FolderOwner::UserOrRoot}};
+    for (const auto& [directory, owner] : places) {
+        if (directory.empty())
             continue;
-        std::string path = joinPath(*directory, FileName);
-        auto file = readRegularFile(path);
+        const std::string path = joinPath(directory, FileName);
+        auto spot = spotIn(directory, owner, false);
+        auto file = spot ? readRegularFileAt(spot->folder.get(), spot->name)
+                         : Result<std::string>(spot.error());
         if (!file && file.error().code == ErrorCode::FileMissing)
             continue;
         if (!file) {
-            LastError = localized("cannot read {}: {}", "{} を読み込めません: {}",
-                                  {path, file.error().reason});
-            LastErrorCode = file.error().code;
+            // A refusal reads as a save would say it; anything else names the file.
+            fail(file.error().code == ErrorCode::Untrusted
+                     ? file.error()
+                     : Error{file.error().code,
+                             localized("cannot read {}: {}", "{} を読み込めません: {}",
+                                       {path, file.error().reason})});
             return IniDocument();
         }
-        ReadPath = std::move(path);
+        ReadPath = path;
         return IniDocument(std::move(*file));
     }
     return IniDocument();
 }
 
 std::string INIAccess::FullPath() const {
-    return joinPath(directory_, FileName);
+    return joinPath(folders_.directory, FileName);
 }
 
 bool INIAccess::applySectionRule(const std::string& strSection) {
@@ -79,47 +122,41 @@ bool INIAccess::BuildFilePath() {
     return !FileName.empty();
 }
 
-bool INIAccess::WriteProfile(const std::string& path, const std::string& section,
-                             const Values& values) {
-    if (!allStorable(section, values)) {
-        LastError = localized("names and values with line breaks or separators cannot be saved",
-                              "改行や区切り文字を含む名前・値は保存できません");
-        LastErrorCode = ErrorCode::FileUnwritable;
-        return false;
-    }
-    if (ownFolderIsSomeoneElses())
-        return false;
-    // The user's own settings folder appears with the first save.
-    Status written = makeDirectories(directory_, 0700);
-    if (written) {
-        written = editFile(
-            path,
-            [&](std::string current) -> Result<std::string> {
-                IniDocument document(std::move(current));
-                for (const auto& value : values) {
-                    if (!value.onlyIfMissing || !document.value(section, value.key))
-                        document.setValue(section, value.key, value.data);
-                }
-                return document.release();
-            },
-            Wait);
-    }
-    LastError = written ? std::string() : written.error().reason;
-    if (!written)
-        LastErrorCode = written.error().code;
-    return written.ok();
+bool INIAccess::fail(const Error& error) {
+    LastError = error.reason;
+    LastErrorCode = error.code;
+    return false;
 }
 
-// A folder read before the machine's defaults is the user's own: one someone
-// else made in its place (say, under a shared XDG_CONFIG_HOME) could feed them
-// settings, or read what they save.
-bool INIAccess::ownFolderIsSomeoneElses() {
-    if (fallbackDirectory_.empty() || isMissingOrOwn(directory_))
-        return false;
-    LastError = localized("the folder {} belongs to another user and is not used",
-                          "フォルダー {} はほかのユーザーのものなので使えません", {directory_});
-    LastErrorCode = ErrorCode::FileUnreadable;
-    return true;
+bool INIAccess::WriteProfile(const std::string& section, const Values& values) {
+    LastError.clear();
+    if (!allStorable(section, values)) {
+        return fail({ErrorCode::FileUnwritable,
+                     localized("names and values with line breaks or separators cannot be saved",
+                               "改行や区切り文字を含む名前・値は保存できません")});
+    }
+    // The user's own settings folder appears with the first save.
+    auto spot = spotIn(folders_.directory,
+                       folders_.ownFolder ? FolderOwner::User : FolderOwner::UserOrRoot, true);
+    if (!spot)
+        return fail(spot.error());
+    Status written = replaceLocked(
+        *spot,
+        [&](std::string current) -> Result<std::string> {
+            IniDocument document(std::move(current));
+            const bool cp932 = !isValidUtf8(document.text());
+            for (const auto& value : values) {
+                if (value.onlyIfMissing && document.value(section, value.key))
+                    continue;
+                auto data = cp932 ? inCp932(value) : Result<std::string>(value.data);
+                if (!data)
+                    return data.error();
+                document.setValue(section, value.key, *data);
+            }
+            return document.release();
+        },
+        Wait);
+    return written ? true : fail(written.error());
 }
 
 std::string INIAccess::ReadProfile(const std::string& section, const std::string& key) {

@@ -14,6 +14,7 @@ enum class ErrorCode {
     NotRegularFile,  // a name that stands for a directory, FIFO, socket or device
     FileUnwritable,  // a file cannot be written or replaced
     OutOfResources,  // the system refused memory or a file descriptor
+    Untrusted,       // a folder or link another user could change: never used
 };
 
 // A failure and the one line that tells the user about it.

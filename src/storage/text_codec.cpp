@@ -57,14 +57,6 @@ std::size_t utf8SequenceLength(std::string_view bytes) {
 
 namespace {
 
-char32_t codePointOf(std::string_view sequence) {
-    static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    char32_t cp = byteAt(sequence, 0) & kLeadMask[sequence.size()];
-    for (std::size_t k = 1; k < sequence.size(); ++k)
-        cp = (cp << 6) | (byteAt(sequence, k) & 0x3Fu);
-    return cp;
-}
-
 std::uint16_t doubleByteCodePoint(unsigned char lead, unsigned char trail) {
     int row = -1;
     if (lead >= 0x81 && lead <= 0x9F)
@@ -95,6 +87,16 @@ std::uint32_t cp932CodeOf(char32_t cp) {
 }
 
 }  // namespace
+
+char32_t codePointOf(std::string_view sequence) {
+    static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    if (sequence.empty() || sequence.size() > 4 || utf8SequenceLength(sequence) != sequence.size())
+        return 0xFFFD;
+    char32_t cp = byteAt(sequence, 0) & kLeadMask[sequence.size()];
+    for (std::size_t k = 1; k < sequence.size(); ++k)
+        cp = (cp << 6) | (byteAt(sequence, k) & 0x3Fu);
+    return cp;
+}
 
 bool isValidUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
@@ -147,27 +149,48 @@ std::string encodeCp932(std::string_view utf8) {
     return out;
 }
 
+namespace {
+
+// The character at the front of utf8 (not empty): its CP932 code, none when
+// CP932 cannot hold it or for a byte that is not UTF-8, and its length.
+struct Cp932Character {
+    std::optional<std::uint32_t> code;
+    std::size_t length;
+};
+
+Cp932Character nextCp932Character(std::string_view utf8) {
+    if (byteAt(utf8, 0) < 0x80)
+        return {byteAt(utf8, 0), 1};
+    std::size_t length = utf8SequenceLength(utf8);
+    if (length == 0)
+        return {std::nullopt, 1};
+    std::uint32_t code = cp932CodeOf(codePointOf(utf8.substr(0, length)));
+    return {code == 0 ? std::nullopt : std::optional(code), length};
+}
+
+}  // namespace
+
 void appendCp932(std::string& out, std::string_view utf8) {
     for (std::size_t i = 0; i < utf8.size();) {
-        if (byteAt(utf8, i) < 0x80) {
-            out += utf8[i++];
-            continue;
-        }
-        std::size_t length = utf8SequenceLength(utf8.substr(i));
-        if (length == 0) {  // not UTF-8: one byte at a time
-            out += '?';
-            ++i;
-            continue;
-        }
-        std::uint32_t code = cp932CodeOf(codePointOf(utf8.substr(i, length)));
+        auto [code, length] = nextCp932Character(utf8.substr(i));
         i += length;
-        if (code == 0)
+        if (!code)
             out += '?';
-        else if (code < 0x100)
-            out += static_cast<char>(code);
+        else if (*code < 0x100)
+            out += static_cast<char>(*code);
         else
-            out.append({static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)});
+            out.append({static_cast<char>(*code >> 8), static_cast<char>(*code & 0xFF)});
     }
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> firstNotInCp932(std::string_view utf8) {
+    for (std::size_t i = 0; i < utf8.size();) {
+        auto [code, length] = nextCp932Character(utf8.substr(i));
+        if (!code)
+            return std::pair{i, length};
+        i += length;
+    }
+    return std::nullopt;
 }
 
 }  // namespace tovlane

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // Text is UTF-8 in memory. Files made on Windows arrive in CP932 (Windows'
 // Shift_JIS), and the SSTP wire carries CP932 as its Charset header announces.
@@ -15,6 +17,10 @@ bool isValidUtf8(std::string_view bytes);
 // The length of the well-formed UTF-8 sequence that starts bytes (not
 // empty), or 0 when none does.
 std::size_t utf8SequenceLength(std::string_view bytes);
+
+// The code point of one well-formed UTF-8 sequence; U+FFFD for a byte that
+// is none.
+char32_t codePointOf(std::string_view sequence);
 
 // Bytes from a file: kept when they are valid UTF-8, otherwise read as CP932.
 std::string decodeFileText(std::string bytes);
@@ -32,5 +38,8 @@ void repairCp932(std::string& bytes);
 std::string encodeCp932(std::string_view utf8);
 // The same, appended to out.
 void appendCp932(std::string& out, std::string_view utf8);
+// Where the first character that CP932 cannot hold (or byte that is not
+// UTF-8) stands, and its length; nullopt when CP932 holds all of utf8.
+std::optional<std::pair<std::size_t, std::size_t>> firstNotInCp932(std::string_view utf8);
 
 }  // namespace tovlane

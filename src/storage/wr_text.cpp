@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "storage/file_io.h"
+#include "storage/locked_replace.h"
 #include "storage/text_codec.h"
 
 namespace tovlane {

@@ -83,10 +83,21 @@ TEST(Settings, LoadedValuesOrTheirDefaultsAndAllOrNothingSaves) {
     EXPECT_EQ(readFile(dir.file("Tovlane.ini")), file);
 }
 
-// A folder of the package manager's is never written, not even by root.
+// A folder of the package manager's is never written, not even by root; its
+// machine's defaults are where Debian keeps configuration.
 TEST(Settings, PackagedProgramsKeepEveryonesSettingsInTheirOwnFolder) {
-    EXPECT_EQ(settingsPlaceFor("/usr/lib").machineDirectory, "/usr/lib");
-    EXPECT_EQ(settingsPlaceFor("/usr/local/lib").directory, "/usr/local/lib");
+    const std::pair<const char*, const char*> defaults[] = {
+        {nullptr, "/etc/xdg/tovlane"},
+        {"", "/etc/xdg/tovlane"},
+        {"relative:/opt/conf:/etc/xdg", "/opt/conf/tovlane"}};
+    for (auto [dirs, folder] : defaults) {
+        dirs ? ::setenv("XDG_CONFIG_DIRS", dirs, 1) : ::unsetenv("XDG_CONFIG_DIRS");
+        auto place = settingsPlaceFor("/usr/lib/tovlane");
+        EXPECT_EQ(place.folders.fallbackDirectory, folder) << (dirs ? dirs : "unset");
+        EXPECT_NE(whyThere(place).find(std::string(folder) + "/Tovlane.ini"), std::string::npos);
+    }
+    ::unsetenv("XDG_CONFIG_DIRS");
+    EXPECT_EQ(settingsPlaceFor("/usr/local/lib").folders.directory, "/usr/local/lib");
 }
 
 // The static sender's lookup: /etc/hosts, and a name that cannot exist.

@@ -74,7 +74,7 @@ class IniAccessTest : public ::testing::Test {
 
     // Named from the current directory, "../" and all.
     INIAccess store(const std::string& folder = "", const std::string& machine = "") {
-        INIAccess ini(std::filesystem::relative(dir.file(folder)), machine);
+        INIAccess ini({std::filesystem::relative(dir.file(folder)), machine, !machine.empty()});
         ini.FileName = "Tovlane.ini";
         return ini;
     }
@@ -101,14 +101,18 @@ TEST_F(IniAccessTest, SectionRuleAndEmptyReads) {
 }
 
 // Each writer, a process of its own, holds the lock across its read, edit
-// and replace, and sweeps what a writer that died left behind. Root's saves
-// in a folder its group shares leave the files to the owner and the group.
+// and replace, and sweeps what killed writers left behind, this version's and
+// earlier versions' alike. In a folder its private group may write, the lock
+// is open to that group.
 TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
-    TOVLANE_SKIP_WITHOUT_ANOTHER_USER();
-    writeFile(dir.file(".tovlane-Tovlane.ini-2718281828"), "a writer died here");
-    ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
-    ::chmod(dir.path().c_str(), 0770);
-    const mode_t mask = ::umask(007);
+    const std::string left[] = {".tovlane-Tovlane.ini-2718281828", ".tovlane-Ab3xZ9"};
+    const std::string kept[] = {".tovlane-Tovlane.ini-27a", ".tovlane-Ab3xZ", ".tovlane-x.ini-1"};
+    for (const auto& names : {left, kept}) {
+        for (int i = 0; i < 2; ++i)
+            writeFile(dir.file(names[i]), "a writer died here");
+    }
+    writeFile(dir.file(kept[2]), "someone else's");
+    ::chmod(dir.path().c_str(), 0770);  // the group is root's, which no other user is in
     std::vector<pid_t> writers;
     for (int w = 0; w < 4; ++w) {
         writers.push_back(::fork());
@@ -120,31 +124,62 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
     }
     for (pid_t writer : writers)
         ::waitpid(writer, nullptr, 0);
-    struct stat made {};  // root made it the folder owner's
-    EXPECT_TRUE(::stat(settingsPath().c_str(), &made) == 0 &&
-                made.st_uid + made.st_gid == 2 * 65534);
-    // Root replaces the file, then its owner and a member of its group save.
-    for (auto [user, key] :
-         {std::pair<uid_t, const char*>{0, "K40"}, {65534, "K41"}, {65533, "K42"}}) {
-        EXPECT_TRUE(inChild([&] {
-            INIAccess ini = store();
-            return (user == 0 || becomeUser(user)) && ini.SetINIData(kSection, key, "v");
-        })) << user;
-    }
-    ::umask(mask);
     IniDocument file(readFile(settingsPath()));
-    for (int k = 0; k <= 42; ++k)
+    for (int k = 0; k < 40; ++k)
         EXPECT_EQ(file.value(kSection, "K" + std::to_string(k)), "v") << k;
-    EXPECT_FALSE(std::filesystem::exists(dir.file(".tovlane-Tovlane.ini-2718281828")));
-    // A private folder with the owner's private lock: root takes that lock too,
-    // and a lock root makes there is handed to the owner.
-    ::chmod(dir.path().c_str(), 0700);
-    ::chmod(dir.file(".Tovlane.ini.lock").c_str(), 0600);
-    EXPECT_TRUE(store().SetINIData(kSection, "K43", "v"));
-    std::filesystem::remove(dir.file(".Tovlane.ini.lock"));
-    EXPECT_TRUE(store().SetINIData(kSection, "K44", "v"));
-    struct stat lock {};
-    EXPECT_TRUE(::stat(dir.file(".Tovlane.ini.lock").c_str(), &lock) == 0 && lock.st_uid == 65534);
+    for (const auto& name : left)
+        EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+    for (const auto& name : kept)
+        EXPECT_TRUE(std::filesystem::exists(dir.file(name))) << name;
+    EXPECT_EQ(std::filesystem::status(dir.file(".Tovlane.ini.lock")).permissions(),
+              std::filesystem::perms(0660));
+}
+
+// Settings are read and saved only where nobody but this user and root can
+// change them; a read refuses exactly what a save refuses, in the same words.
+TEST_F(IniAccessTest, OnlyFoldersNobodyElseCanChange) {
+    TOVLANE_SKIP_WITHOUT_ANOTHER_USER();
+    struct Case {
+        const char* name;
+        mode_t holderMode;
+        uid_t holderOwner;
+        mode_t mode;
+        uid_t owner;
+        gid_t group;
+        const char* refusal;  // a part of the message; "" when the folder is used
+    };
+    const Case cases[] = {
+        {"private", 0755, 0, 0700, 0, 0, ""},
+        {"its private group may write", 0755, 0, 0770, 0, 0, ""},
+        {"a group with other members", 0755, 0, 0770, 0, 65534,
+         "グループ nogroup のメンバーが書き込めます（モード 0770）"},
+        {"everyone may write", 0755, 0, 0777, 0, 0,
+         "すべてのユーザーが書き込めます（モード 0777）"},
+        {"another user's", 0755, 0, 0700, 65534, 0, "はほかのユーザーのものなので使えません"},
+        {"in a shared folder with the sticky bit", 01777, 0, 0700, 0, 0, ""},
+        {"in a shared folder", 0777, 0, 0700, 0, 0, "スティッキービットがないので"},
+        {"in another user's folder", 01755, 65534, 0700, 0, 0, "はほかのユーザーのもので"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string holder = dir.file(c.name), folder = holder + "/tovlane";
+        std::filesystem::create_directories(folder);
+        writeFile(folder + "/Tovlane.ini", "[Tovlane Setting]\nPort=1\n");
+        ASSERT_EQ(::chown(holder.c_str(), c.holderOwner, 0) +
+                      ::chmod(holder.c_str(), c.holderMode) +
+                      ::chown(folder.c_str(), c.owner, c.group) + ::chmod(folder.c_str(), c.mode),
+                  0);
+        INIAccess ini(folder);
+        ini.FileName = "Tovlane.ini";
+        std::string port = ini.GetINIData(kSection, "Port"), readError = ini.LastError;
+        bool saved = ini.SetINIData(kSection, "Port", "2");
+        if (*c.refusal == '\0') {
+            EXPECT_TRUE(port == "1" && saved) << readError << ini.LastError;
+        } else {
+            EXPECT_NE(readError.find(c.refusal), std::string::npos) << readError;
+            EXPECT_TRUE(!saved && ini.LastError == readError) << ini.LastError;
+        }
+    }
 }
 
 TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
@@ -167,19 +202,25 @@ TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
     EXPECT_EQ(std::filesystem::status(elsewhere.file("real.ini")).permissions(),
               std::filesystem::perms(0640));
 
-    // Another user's link is never followed, wherever on the path it stands.
+    // Another user's link is never followed, wherever on the path it stands:
+    // neither read from nor written through, in the same words.
     std::filesystem::create_directory(elsewhere.file("chosen"));
+    writeFile(elsewhere.file("chosen/real.ini"), "[Tovlane Setting]\nPort=9\n");
     std::filesystem::create_directory_symlink(elsewhere.file("chosen"), elsewhere.file("tv"));
     std::filesystem::remove(settingsPath());
     std::filesystem::create_symlink(elsewhere.file("tv/real.ini"), settingsPath());
     for (const std::string& link : {elsewhere.file("tv"), settingsPath()}) {
         ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
         INIAccess ini = store();
+        const std::string refusal =
+            link + " はほかのユーザーのシンボリックリンクなので、たどりません";
+        EXPECT_TRUE(ini.GetINIData(kSection, "Port").empty() && ini.LastError == refusal)
+            << ini.LastError;
         EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2"));
-        EXPECT_EQ(ini.LastError,
-                  link + " はほかのユーザーのシンボリックリンクなので、たどりません");
+        EXPECT_EQ(ini.LastError, refusal);
         ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
     }
+    std::filesystem::remove(elsewhere.file("chosen/real.ini"));
     EXPECT_FALSE(std::filesystem::exists(elsewhere.file("chosen/real.ini")));
     // A user follows links of their own.
     ASSERT_EQ(::lchown(settingsPath().c_str(), 65534, 65534), 0);
@@ -200,11 +241,12 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
          {std::pair{"Port", "2\nAddress=evil"}, {"Po\nrt", "2"}, {"Po=rt", "2"}})
         EXPECT_FALSE(store().SetINIData(kSection, key, value)) << key << value;
 
-    // As "nobody": a read-only folder, and an unreadable file (a save would
-    // replace it by the one key); then a full disk.
-    auto failsAsNobody = [&](const std::string& reason) {
+    // As "nobody": a folder they cannot write, their own folder with a file
+    // they cannot read (a save would replace it by the one key), root's folder
+    // where their own must be.
+    auto failsAsNobody = [&](const std::string& reason, const std::string& machine = "") {
         return inChild([&] {
-            INIAccess ini = store();
+            INIAccess ini = store("", machine);
             return becomeUser() && !ini.SetINIData(kSection, "P", "2") && ini.LastError == reason;
         });
     };
@@ -212,14 +254,13 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
     ::chmod(settingsPath().c_str(), 0666);  // the folder, not the file, stops the save
     EXPECT_TRUE(
         failsAsNobody("フォルダー " + dir.path() + " に書き込めません（Permission denied）"));
-    ::chmod(dir.path().c_str(), 0777);
-    EXPECT_TRUE(inChild([&] {  // read before the machine's, so it must be nobody's own
-        INIAccess ini = store("", "/machine");
-        return becomeUser() && !ini.SetINIData(kSection, "P", "2");
-    }));
+    EXPECT_TRUE(failsAsNobody(
+        "フォルダー " + dir.path() + " はほかのユーザーのものなので使えません", "/machine"));
+    ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534) + ::chmod(dir.path().c_str(), 0700), 0);
     ::chmod(settingsPath().c_str(), 0200);
     EXPECT_TRUE(failsAsNobody("Permission denied"));
-    // Nobody's lock file is not trusted, and ours nobody else can open.
+    // Their lock file, made by that save, is not trusted; ours nobody else can open.
+    ASSERT_EQ(::chown(dir.path().c_str(), 0, 0) + ::chmod(dir.path().c_str(), 0711), 0);
     const std::string lock = dir.file(".Tovlane.ini.lock");
     INIAccess ini = store();
     EXPECT_FALSE(ini.SetINIData(kSection, "P", "2"));
