@@ -32,9 +32,15 @@ long long exponentOf(std::string_view text) {
     return negative ? -exponent : exponent;
 }
 
+// A decimal's floor, and whether anything was cut off to reach it.
+struct Floor {
+    long long value;
+    bool fraction;
+};
+
 // The floor of a well-formed unsigned decimal, computed on its digits, so
 // that 4.9999999999999999 is 4 and not the 5 its nearest double would give.
-long long floorOfDigits(std::string_view number, bool negative) {
+Floor floorOfDigits(std::string_view number, bool negative) {
     std::size_t e = number.find_first_of("eE");
     std::string_view mantissa = number.substr(0, e);
     std::size_t point = std::min(mantissa.find('.'), mantissa.size());
@@ -46,11 +52,11 @@ long long floorOfDigits(std::string_view number, bool negative) {
         static_cast<long long>(mantissa.size() - std::min(point + 1, mantissa.size()));
     digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
     if (digits.empty())
-        return 0;  // zero, whatever its sign and exponent
+        return {0, false};  // zero, whatever its sign and exponent
     // The digits left of the point, and whether any right of it is not zero.
     long long whole = static_cast<long long>(digits.size()) + shift;
     if (whole > static_cast<long long>(kSaturatedDigits))
-        return negative ? -kSaturated : kSaturated;
+        return {negative ? -kSaturated : kSaturated, false};
     std::string_view integer(digits.data(), static_cast<std::size_t>(std::max(whole, 0LL)));
     if (whole > static_cast<long long>(digits.size()))
         integer = digits;
@@ -61,22 +67,11 @@ long long floorOfDigits(std::string_view number, bool negative) {
         value = value * 10 + (c - '0');
     for (long long k = static_cast<long long>(digits.size()); k < whole; ++k)
         value *= 10;
-    return negative ? -value - (fraction ? 1 : 0) : value;
+    return {negative ? -value - (fraction ? 1 : 0) : value, fraction};
 }
 
-}  // namespace
-
-std::string joinArguments(int argc, const char* const* argv) {
-    std::string line;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1)
-            line += ' ';
-        line += argv[i];
-    }
-    return line;
-}
-
-std::optional<long long> floorOfNumber(std::string_view text) {
+// The number's floor as floorOfNumber takes it, with what was cut off.
+std::optional<Floor> parseNumber(std::string_view text) {
     text = trimBlanks(text);
     // from_chars takes no "+", and reads "inf" and "nan": a number starts
     // with a digit or a point once its one sign is off.
@@ -94,6 +89,28 @@ std::optional<long long> floorOfNumber(std::string_view text) {
         return std::nullopt;
     }
     return floorOfDigits(number, negative);
+}
+
+}  // namespace
+
+std::string joinArguments(int argc, const char* const* argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1)
+            line += ' ';
+        line += argv[i];
+    }
+    return line;
+}
+
+std::optional<long long> floorOfNumber(std::string_view text) {
+    auto number = parseNumber(text);
+    return number ? std::optional(number->value) : std::nullopt;
+}
+
+std::optional<long long> wholeNumberOf(std::string_view text) {
+    auto number = parseNumber(text);
+    return number && !number->fraction ? std::optional(number->value) : std::nullopt;
 }
 
 Outcome<int> parseEntryIndex(const std::string& commandLine, int entryCount) {

@@ -18,6 +18,10 @@ std::string joinArguments(int argc, const char* const* argv);
 // and "nan" included).
 std::optional<long long> floorOfNumber(std::string_view text);
 
+// The same number when nothing is cut off to reach its floor (19871.00 is
+// 19871), nullopt when something is (19871.5) or it is no number at all.
+std::optional<long long> wholeNumberOf(std::string_view text);
+
 // The command line's number, floored and taken as a 16-bit signed index that
 // must name one of the entries: NotANumber, OutOfRange or NoSuchEntry else.
 Outcome<int> parseEntryIndex(const std::string& commandLine, int entryCount);

@@ -4,13 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
 #include "core/command_line.h"
 #include "core/messages.h"
-#include "storage/blanks.h"
 #include "storage/localized.h"
 #include "storage/settings_folder.h"
 #include "storage/text_codec.h"
@@ -237,19 +235,15 @@ Outcome<std::string_view> selectedRequestLine(const Settings& settings, const IN
 
 Outcome<unsigned short> portNumber(const Settings& settings, const INIAccess& store) {
     const std::string& stored = settings.values[kPortKey];
-    std::string_view text = trimBlanks(stored);
-    if (text.size() > 1 && text.starts_with('+'))  // as the command line takes "+3"
-        text.remove_prefix(1);
-    unsigned value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 ||
-        value > 65535) {
+    // A number as the command line takes one, "+80" and "19871.0" included.
+    auto value = wholeNumberOf(stored);
+    if (!value || *value < 1 || *value > 65535) {
         return RunError{Ending::BadPort,
                         localized("Port {} in {} is not a whole number from 1 to 65535",
                                   "{1} の Port {0} は 1〜65535 の整数ではありません",
                                   {quoted(stored), store.ReadPath})};
     }
-    return static_cast<unsigned short>(value);
+    return static_cast<unsigned short>(*value);
 }
 
 }  // namespace tovlane

@@ -118,10 +118,21 @@ TEST(HostLookup, HostsFileAndDnsAlone) {
 TEST(Settings, PortIsAWholeNumberFrom1To65535) {
     INIAccess store = settingsStore({"/opt/t"});
     Settings settings;
-    const std::pair<const char*, int> ports[] = {
-        {"9801", 9801}, {" 1 ", 1},   {"65535", 65535},  {"", 0},
-        {"0", 0},       {"65536", 0}, {"-1", 0},         {"+80", 80},
-        {"80.0", 0},    {"9801x", 0}, {"99999999999", 0}};
+    const std::pair<const char*, int> ports[] = {{"9801", 9801},
+                                                 {" 1 ", 1},
+                                                 {"65535", 65535},
+                                                 {"", 0},
+                                                 {"0", 0},
+                                                 {"65536", 0},
+                                                 {"-1", 0},
+                                                 {"+80", 80},
+                                                 {"19871.00", 19871},
+                                                 {"80.", 80},
+                                                 {"19871.5", 0},
+                                                 {"9801x", 0},
+                                                 {"99999999999", 0},
+                                                 {"0.9999e5", 0},
+                                                 {"65535.0000000000000001", 0}};
     for (auto [text, port] : ports) {
         settings.values[kPortKey] = text;
         auto number = portNumber(settings, store);

@@ -207,6 +207,7 @@ const Row kRows[] = {
      {.script = "\\0\x82\xa0\x82\xa2\x82\xa4\x81\x60?"}},
     {"CP932 as it is", "AlarmFile0=sjis.txt", "0", {"--mode reply"}, {.script = "\x87\x90\x81\xe0?\xb1"}},
     {"IPv6", "Address=::1", "0", {"--bind ::1"}, {.script = "x"}},
+    {"a Port written as a whole number", "Port= +%PORT%.00 ", "0", {"--mode reply"}, {.script = "x"}},
     {"a word", "", "abc", {},
      {.status = 2, .err = "コマンドライン \"abc\" は数値ではありません（使い方は tovlane --help）"}},
     {"16 bits", "", "99999", {}, {.status = 3, .err = "コマンドライン \"99999\" は範囲外です（-32768〜32767）"}},
@@ -347,7 +348,10 @@ TEST_F(SendMode, EveryWayARunEnds) {
         }
         std::filesystem::remove(dir.file("received"));
         int port = row.setup.server == kNothingListens ? 1 : startServer(row.setup.server);
-        writeFile(settingsPath(), "[Tovlane Setting]\r\n" + row.keys +
+        std::string keys = row.keys;  // %PORT% stands for the server's port
+        if (std::size_t at = keys.find("%PORT%"); at != std::string::npos)
+            keys.replace(at, 6, std::to_string(port));
+        writeFile(settingsPath(), "[Tovlane Setting]\r\n" + keys +
                                       "\nAlarmFile0=x\nPort=" + std::to_string(port) + "\n");
         if (*row.setup.settingsFile != '\0') {
             std::filesystem::remove(settingsPath());
