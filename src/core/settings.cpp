@@ -194,11 +194,21 @@ Outcome<Settings> loadSettings(INIAccess& store, int onlyEntry) {
     return settings;
 }
 
+std::string entryName(int index) {
+    return localized("entry {}", "エントリ {}", {std::to_string(index)});
+}
+
+std::string keyLabel(int key) {
+    if (kSettingKeys[key].kind == KeyKind::Entry)
+        return entryName(key - kFirstEntryKey);
+    return std::string(kSettingKeys[key].name);
+}
+
 Status saveSettings(INIAccess& store, const Settings& shown, const Settings& edited) {
     INIAccess::Values values;
     for (int k = 0; k < kKeyCount; ++k) {
         values.push_back({std::string(kSettingKeys[k].name), edited.values[k],
-                          edited.values[k] == shown.values[k]});
+                          edited.values[k] == shown.values[k], keyLabel(k)});
     }
     if (!store.SetINIValues(kSettingsSection, values))
         return Error{store.LastErrorCode, store.LastError};

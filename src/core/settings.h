@@ -59,6 +59,12 @@ constexpr int entryKey(int index) {
     return kFirstEntryKey + index;
 }
 
+// What the user calls entry index, as the window and the desktop menu do:
+// "entry 2" ("エントリ 2").
+std::string entryName(int index);
+// What the user calls a key: an entry's name, else the key itself.
+std::string keyLabel(int key);
+
 // The settings as both modes use them: each key's text, its fallback where
 // the file has none or an empty one.
 struct Settings {

@@ -183,6 +183,29 @@ TEST_F(SettingsWindow, WindowsAndProgramsNeverLoseEachOthersEdits) {
         << "the later OK wins where both changed";
 }
 
+// A file in CP932, as the Windows program shares them, stays CP932; a
+// character CP932 cannot hold is refused, naming its entry, and nothing is
+// written. A UTF-8 file stays UTF-8 (the test above).
+TEST_F(SettingsWindow, ASettingsFileKeepsItsEncoding) {
+    const std::string before = "[Tovlane Setting]\r\nAlarmFile0=\x82\xa0\r\n";  // あ
+    writeFile(settingsPath(), before);
+    form->setFields(reload());
+    form->txtAlarmFile[1]->setText("日本語");
+    form->txtAlarmFile[2]->setText("x😀");
+    pressOk(*form);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].section('\n', 1),
+              "エントリ 2 の文字「😀」(U+1F600) は、設定ファイルが Shift_JIS (CP932) なので"
+              "保存できません");
+    EXPECT_EQ(readFile(settingsPath()), before);
+    form->txtAlarmFile[2]->clear();
+    pressOk(*form);
+    const std::string after = readFile(settingsPath());
+    EXPECT_TRUE(after.starts_with(before)) << after;
+    EXPECT_NE(after.find("\r\nAlarmFile1=\x93\xfa\x96\x7b\x8c\xea\r\n"), std::string::npos);
+    EXPECT_EQ(reload().values[entryKey(1)], "日本語");
+}
+
 TEST_F(SettingsWindow, AFailedSaveIsReportedAndKeepsTheEdits) {
     // A plain file where the folder should be stops every write, root's too.
     writeFile(dir.file("tools"), "not a directory");
