@@ -64,6 +64,13 @@ for page in "man1 C.UTF-8" "ja/man1 ja_JP.UTF-8" "ja/man1 C.UTF-8"; do
     warnings=$(MANWIDTH=80 LANG=$locale man --warnings -l "$prefix/share/man/$folder/tovlane.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "manual page $folder under $locale: $warnings"
 done
+# Both pages say where the files are, what the environment changes, and show examples.
+for section in "FILES ENVIRONMENT EXAMPLES" "ファイル 環境変数 例"; do
+    page=$([ "$section" = "${section#FILES}" ] && echo ja/man1 || echo man1)
+    for name in $section; do
+        zgrep -qx "\.SH $name" "$prefix/share/man/$page/tovlane.1.gz" || fail "$page lacks $name"
+    done
+done
 # Japanese lines break cleanly: no 。 alone at a line's start, no space after 、 or 。.
 japanese=$(MANWIDTH=80 LANG=ja_JP.UTF-8 man -l "$prefix/share/man/ja/man1/tovlane.1.gz" 2>/dev/null)
 ! grep -qE '^ *。|[、。] ' <<<"$japanese" || fail "the Japanese page breaks badly: $(grep -E '^ *。|[、。] ' <<<"$japanese")"
@@ -135,11 +142,14 @@ for path in ./usr/bin/tovlane ./usr/lib/tovlane/tovlane ./usr/lib/tovlane/tovlan
     grep -qF " $path" <<<"$contents" || fail "the package lacks $path"
 done
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "Depends computed without Qt"
+[ "$(dpkg-deb -f "$deb" Suggests)" = bash-completion ] || fail "Suggests: $(dpkg-deb -f "$deb" Suggests)"
+grep -qF " ./usr/share/doc/tovlane/changelog.gz" <<<"$contents" || fail "the package lacks the changelog"
 if command -v lintian >/dev/null; then
     errors=$(lintian "$deb" 2>/dev/null | grep '^E:' || true)
     [ -z "$errors" ] || fail "lintian: $errors"
 fi
 dpkg-deb -x "$deb" "$prefix/root"
+grep -qx "License: Expat" "$prefix/root/usr/share/doc/tovlane/copyright" || fail "copyright names no licence"
 grep -qx "Exec=/usr/bin/tovlane --notify 3" "$prefix/root/usr/share/applications/tovlane.desktop" ||
     fail "the packaged desktop entry does not name /usr/bin/tovlane"
 [ "$("$prefix/root/usr/bin/tovlane" --version)" = "tovlane 0.11.9" ] || fail "the packaged tovlane"

@@ -22,6 +22,13 @@ readelf -l "$sender" | grep -qi interpreter && fail "the sender asks for a progr
 [ -z "$(readelf -d "$sender" 2>/dev/null | grep NEEDED || true)" ] || fail "the sender needs libraries"
 file "$sender" | grep -q ", stripped" || fail "the sender is not stripped"
 [ -x "$root/lib/tovlane/tovlane-settings" ] || fail "the archive lacks the settings window"
+# The licences of what the static sender holds, and where their source is.
+doc=$root/share/doc/tovlane
+grep -q "^MIT License" "$doc/LICENSE" || fail "the archive lacks LICENSE"
+for licence in glibc.copyright gcc.copyright c-ares.copyright LGPL-2.1 GPL-3; do
+    [ -s "$doc/licenses/$licence" ] || fail "the archive lacks licenses/$licence"
+done
+grep -q "snapshot.debian.org/package/glibc/2" "$doc/SOURCES" || fail "SOURCES names no glibc source"
 grep -qx "Exec=tovlane --notify 0" "$root/share/applications/tovlane.desktop" ||
     fail "the archive's desktop entry names a path of the build machine's"
 

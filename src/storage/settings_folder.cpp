@@ -5,10 +5,13 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "storage/localized.h"
@@ -34,31 +37,75 @@ bool trustedUser(uid_t uid) {
     return uid == ::geteuid() || uid == 0;
 }
 
-// Whether a user besides this one and root belongs to the group: listed in
-// it, or having it as their own group. An unknown group may have anyone.
-bool groupHasAnotherMember(gid_t gid) {
+// A group's name and the users listed in it.
+struct GroupEntry {
+    std::string name;
     std::vector<std::string> members;
-    if (const group* found = ::getgrgid(gid); found != nullptr) {
-        for (char** member = found->gr_mem; *member != nullptr; ++member)
-            members.emplace_back(*member);
-    } else {
-        return true;
+};
+
+GroupEntry entryOf(const group& found) {
+    GroupEntry entry{found.gr_name, {}};
+    for (char** member = found.gr_mem; *member != nullptr; ++member)
+        entry.members.emplace_back(*member);
+    return entry;
+}
+
+// The users and groups come from the system's name services; the static
+// sender cannot load their modules, and reads the files alone.
+#ifdef TOVLANE_FILES_ONLY
+template <typename Visit>
+void eachUser(Visit visit) {
+    if (std::FILE* file = std::fopen("/etc/passwd", "re")) {
+        while (const passwd* user = ::fgetpwent(file))
+            visit(*user);
+        std::fclose(file);
     }
-    for (const std::string& member : members) {
-        const passwd* user = ::getpwnam(member.c_str());
-        if (user == nullptr || !trustedUser(user->pw_uid))
-            return true;
-    }
-    bool found = false;
-    ::setpwent();
-    while (const passwd* user = ::getpwent()) {
-        if (user->pw_gid == gid && !trustedUser(user->pw_uid)) {
-            found = true;
-            break;
+}
+
+// nullopt for an unknown group.
+std::optional<GroupEntry> groupEntry(gid_t gid) {
+    std::optional<GroupEntry> entry;
+    if (std::FILE* file = std::fopen("/etc/group", "re")) {
+        while (const group* found = ::fgetgrent(file)) {
+            if (found->gr_gid == gid) {
+                entry = entryOf(*found);
+                break;
+            }
         }
+        std::fclose(file);
     }
+    return entry;
+}
+#else
+template <typename Visit>
+void eachUser(Visit visit) {
+    ::setpwent();
+    while (const passwd* user = ::getpwent())
+        visit(*user);
     ::endpwent();
-    return found;
+}
+
+// nullopt for an unknown group.
+std::optional<GroupEntry> groupEntry(gid_t gid) {
+    const group* found = ::getgrgid(gid);
+    return found != nullptr ? std::optional(entryOf(*found)) : std::nullopt;
+}
+#endif
+
+// Whether a user besides this one and root belongs to the group: listed in
+// it, or having it as their own group. An unknown group, or a member who is
+// no known user, may be anyone.
+bool groupHasAnotherMember(gid_t gid, const GroupEntry& entry) {
+    bool other = false;
+    std::size_t known = 0;
+    eachUser([&](const passwd& user) {
+        bool listed = std::find(entry.members.begin(), entry.members.end(), user.pw_name) !=
+                      entry.members.end();
+        known += listed ? 1 : 0;
+        if ((listed || user.pw_gid == gid) && !trustedUser(user.pw_uid))
+            other = true;
+    });
+    return other || known < entry.members.size();
 }
 
 std::string modeText(mode_t mode) {
@@ -73,9 +120,11 @@ std::string otherWriters(const struct stat& folder) {
     if ((folder.st_mode & S_IWOTH) != 0)
         return localized("every user may write in it (mode {})",
                          "すべてのユーザーが書き込めます（モード {}）", {mode});
-    if ((folder.st_mode & S_IWGRP) != 0 && groupHasAnotherMember(folder.st_gid)) {
-        const group* found = ::getgrgid(folder.st_gid);
-        const std::string name = found ? found->gr_name : std::to_string(folder.st_gid);
+    if ((folder.st_mode & S_IWGRP) == 0)
+        return "";
+    auto entry = groupEntry(folder.st_gid);
+    if (!entry || groupHasAnotherMember(folder.st_gid, *entry)) {
+        const std::string name = entry ? entry->name : std::to_string(folder.st_gid);
         return localized("the members of its group {} may write in it (mode {})",
                          "グループ {} のメンバーが書き込めます（モード {}）", {name, mode});
     }
