@@ -23,6 +23,7 @@ packages=(
     dpkg-dev lintian                            # the Debian package: its Depends, and its check
     file                                        # the portable archive's static sender is checked
     locales libc-l10n                           # the Japanese manual page and system texts are checked
+    unicode-data                                # the printer is checked against Unicode's own list
 )
 if [ "${1:-}" = --build ]; then
     packages=("${build_packages[@]}")

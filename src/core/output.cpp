@@ -5,8 +5,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <iterator>
+#include <utility>
 
 #include "storage/localized.h"
 #include "storage/text_codec.h"
@@ -18,19 +21,25 @@ constexpr std::string_view kOpenBracket = "⟦";
 constexpr std::string_view kCloseBracket = "⟧";
 constexpr std::size_t kWriteSize = 1 << 16;
 
-// Control characters, and the invisible ones that break or reorder a line on
-// screen: U+200E, U+200F, U+2028 to U+202E and U+2066 to U+2069.
+// Unicode's format characters (general category Cf, the bidirectional
+// controls among them) and its line and paragraph separators, as of Unicode
+// 15.0: invisible, and able to hide, break or reorder what a line shows.
+constexpr std::pair<char32_t, char32_t> kInvisible[] = {
+    {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},     {0x6DD, 0x6DD},
+    {0x70F, 0x70F},     {0x890, 0x891},     {0x8E2, 0x8E2},     {0x180E, 0x180E},
+    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
+    {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
+    {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F}};
+
+// Control characters (C0, DEL, C1) and the invisible ones above.
 bool mustEscape(std::string_view character) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(character[i]); };
-    if (character.size() == 1)
-        return byte(0) < 0x20 || byte(0) == 0x7F;
-    if (character.size() == 2)  // U+0080 to U+009F: C2 80 to C2 9F
-        return byte(0) == 0xC2 && byte(1) <= 0x9F;
-    if (character.size() != 3 || byte(0) != 0xE2)
-        return false;
-    const unsigned low = (byte(1) & 0x3Fu) << 6 | (byte(2) & 0x3Fu);  // U+2000 and up
-    return low == 0x0E || low == 0x0F || (low >= 0x28 && low <= 0x2E) ||
-           (low >= 0x66 && low <= 0x69);
+    const char32_t cp = codePointOf(character);
+    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F))
+        return true;
+    auto after = std::upper_bound(std::begin(kInvisible), std::end(kInvisible), cp,
+                                  [](char32_t c, const auto& range) { return c < range.first; });
+    return after != std::begin(kInvisible) && cp <= std::prev(after)->second;
 }
 
 void appendEscaped(std::string& out, std::string_view bytes) {

@@ -9,8 +9,9 @@
 namespace tovlane {
 
 // Text made safe for a terminal. Every control character (C0, DEL, C1), the
-// invisible characters that break or reorder a line (U+2028, U+2029, the
-// bidirectional controls) and every byte that is not UTF-8 is shown as its
+// invisible characters that hide, break or reorder a line (Unicode's format
+// characters, the bidirectional controls among them, and its line and
+// paragraph separators) and every byte that is not UTF-8 is shown as its
 // bytes in hexadecimal between ⟦ and ⟧ (ESC as ⟦1B⟧, U+0085 as ⟦C2 85⟧),
 // brackets SakuraScript never uses, so nothing from a file, a server or the
 // command line can move the cursor, retitle the window or rearrange a line.

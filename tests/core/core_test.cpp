@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <fstream>
 #include <optional>
 #include <regex>
+#include <sstream>
 
 #include "core/command_line.h"
 #include "core/exit_status.h"
@@ -9,6 +11,7 @@
 #include "core/settings.h"
 #include "core/sstp_reply.h"
 #include "core/sstp_request.h"
+#include "storage/utf8.h"
 #include "support/test_support.h"
 
 namespace tovlane::test {
@@ -157,11 +160,39 @@ TEST(Output, ControlCharactersAndStrayBytesShowAsHex) {
         {"\xc2\x9f\xc2\xa0", "⟦C2 9F⟧\xc2\xa0"},
         {"\xff\xe3\x81", "⟦FF⟧⟦E3⟧⟦81⟧"},
         {"\0 ⟦1B⟧ あ"s, "⟦00⟧ ⟦1B⟧ あ"},
-        // Line breaks and direction changes a terminal would make of text.
+        // Line breaks, direction changes and hidden text a terminal would make of it.
         {"\u2027\u2028\u202e\u202f", "\u2027⟦E2 80 A8⟧⟦E2 80 AE⟧\u202f"},
-        {"\u200d\u200e\u2066\u2069\u206a", "\u200d⟦E2 80 8E⟧⟦E2 81 A6⟧⟦E2 81 A9⟧\u206a"}};
+        {"a\u061cb\ufeff", "a⟦D8 9C⟧b⟦EF BB BF⟧"},
+        {"\U000E0041\U000E0080", "⟦F3 A0 81 81⟧\U000E0080"}};
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(visibleText(text), shown) << text;
+}
+
+// Exactly Unicode's controls, format characters and line and paragraph
+// separators are escaped, as the Unicode data the system has lists them.
+TEST(Output, EscapesExactlyTheInvisibleCharacters) {
+    std::ifstream data("/usr/share/unicode/UnicodeData.txt");
+    if (!data) {
+        skipped("Output.EscapesExactlyTheInvisibleCharacters", "no Unicode data (unicode-data)");
+        GTEST_SKIP();
+    }
+    int escaped = 0;
+    for (std::string line; std::getline(data, line);) {
+        std::istringstream fields(line);
+        std::string code, name, category;
+        std::getline(fields, code, ';'), std::getline(fields, name, ';');
+        std::getline(fields, category, ';');
+        char32_t cp = std::stoul(code, nullptr, 16);
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            continue;  // no UTF-8 for a surrogate
+        std::string text;
+        appendUtf8(text, cp);
+        bool invisible =
+            category == "Cc" || category == "Cf" || category == "Zl" || category == "Zp";
+        escaped += invisible;
+        EXPECT_EQ(visibleText(text) != text, invisible) << code << " " << name;
+    }
+    EXPECT_GT(escaped, 150);
 }
 
 // The README and the manual pages list exactly the endings --help prints.

@@ -1,6 +1,7 @@
 // The text codec: it tells UTF-8 as glibc does, whatever comes in UTF-8
 // comes out, and what CP932 holds survives a round trip. And whatever comes
-// in, what a terminal is shown is UTF-8 without a control character.
+// in, what a terminal is shown is UTF-8 without a control character or any
+// other character the printer escapes.
 #include <algorithm>
 #include <string>
 
@@ -33,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string shown = tovlane::visibleText(bytes);
     assert(tovlane::isValidUtf8(shown));
+    assert(tovlane::visibleText(shown) == shown);  // nothing invisible is left
     for (std::size_t i = 0; i < shown.size(); ++i) {
         auto b = static_cast<unsigned char>(shown[i]);
         assert(b >= 0x20 && b != 0x7F);
