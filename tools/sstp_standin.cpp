@@ -40,6 +40,7 @@ struct Options {
     long count = 0;  // stop after this many requests; 0 = never
     bool quiet = false;
     bool unterminated = false;           // a status line without its line end, then close
+    bool reset = false;                  // the status line alone, then reset the connection
     std::size_t maxRequest = 64 * 1024;  // a longer request is dropped
 };
 
@@ -50,6 +51,7 @@ struct Options {
                  "                    [--mode reply|keep-open|close|silent] [--status CODE]\n"
                  "                    [--reason TEXT]\n"
                  "                    [--raw FILE] [--count N] [--quiet] [--unterminated]\n"
+                 "                    [--reset]\n"
                  "                    [--max-request BYTES]\n",
                  problem ? "sstp-standin: " : "", problem ? problem : "", problem ? "\n" : "");
     std::exit(problem ? 2 : 0);
@@ -87,8 +89,10 @@ Options parseOptions(int argc, char** argv) {
         std::string flag = argv[i];
         if (flag == "--help")
             usage(nullptr);
-        if (flag == "--quiet" || flag == "--unterminated") {
-            (flag == "--quiet" ? options.quiet : options.unterminated) = true;
+        if (flag == "--quiet" || flag == "--unterminated" || flag == "--reset") {
+            (flag == "--quiet"   ? options.quiet
+             : flag == "--reset" ? options.reset
+                                 : options.unterminated) = true;
             continue;
         }
         static const std::set<std::string> withValue = {"--bind",   "--port",       "--mode",
@@ -277,13 +281,17 @@ void Session::respond(const std::string& request) {
         return drainUntilClosed();
     reply_ = "SSTP/1.1 " + std::to_string(options.status) + " " +
              (options.reason.empty() ? reasonPhrase(options.status) : options.reason) +
-             (options.unterminated ? "" : "\r\n\r\n");
+             (options.unterminated ? ""
+              : options.reset      ? "\r\n"
+                                   : "\r\n\r\n");
     asio::async_write(socket_, asio::buffer(reply_),
                       [self = shared_from_this()](asio::error_code error, std::size_t) {
                           if (!error && self->server_.options().mode == Mode::KeepOpen) {
                               return self->drainUntilClosed();
                           }
                           asio::error_code ignored;
+                          if (self->server_.options().reset)  // a close that sends RST
+                              self->socket_.set_option(asio::socket_base::linger(true, 0), ignored);
                           self->socket_.close(ignored);
                           self->server_.sessionDone();
                       });

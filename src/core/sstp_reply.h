@@ -20,8 +20,11 @@ class SstpReply {
     // still counts, so "SSTP/1.1 420 Refuse" and a close is a refusal.
     void close();
     State state() const { return state_; }
-    // The status code, once the status line has arrived.
+    // The status code, once the status line's first bytes have arrived.
     std::optional<int> status() const { return status_; }
+    // Whether the whole status line, its line end included, has arrived:
+    // from then on the verdict stands, whatever happens to the connection.
+    bool hasStatusLine() const { return status_ && statusLineEnded_; }
     // The status line as it arrived ("SSTP/1.1 512 Invisible"), at most its
     // first kShownStatusLine bytes; "" before it has arrived.
     const std::string& statusLine() const { return statusLine_; }

@@ -108,6 +108,10 @@ Outcome<> SendScript(const Destination& to, std::string script, const Trace& tra
             reply.close();
             break;
         }
+        // Once the whole status line is in, a reset or a failed read changes
+        // nothing: the server has given its verdict.
+        if (error && reply.hasStatusLine())
+            break;
         if (error)
             return failed(localized("cannot read the reply", "応答を読めません"), error);
         reply.feed(std::string_view(buffer.data(), count));

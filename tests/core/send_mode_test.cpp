@@ -236,6 +236,12 @@ const Row kRows[] = {
     {"100", "", "0", {"--status 100"}, {.status = 1, .script = "x"}},
     {"never answers", "", "0", {"--mode silent"}, {.hangs = true, .script = "x"}},
     {"420 without a line end", "", "0", {"--status 420 --unterminated"}, {.status = 1, .script = "x"}},
+    // A reset after the whole status line keeps the verdict; before its end it is no reply.
+    {"200, then a reset", "", "0", {"--reset"}, {.script = "x"}},
+    {"420, then a reset", "", "-v 0", {"--status 420 --reset"},
+     {.status = 1, .err = "サーバーの応答: SSTP/1.1 420 Refuse\ntovlane: サーバーが受け付けませんでした",
+      .errIsPart = true, .script = "x"}},
+    {"a reset inside the status line", "", "0", {"--unterminated --reset"}, {.status = 9, .script = "x"}},
     {"a NUL ends the value", "AlarmFile0=abc\0def"s, "0", {"--mode reply"}, {.script = "abc"}},
     {"settings are a FIFO", "", "0", {.settingsFile = "/usr/bin/mkfifo"},
      {.status = 11, .err = kIni + " を読み込めません: 通常のファイルではありません"}},
