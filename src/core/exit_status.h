@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <exception>
+#include <string>
 #include <string_view>
 
 #include "storage/result.h"
@@ -23,6 +25,7 @@ enum class Ending {
     SettingsUnreadable,   // Tovlane.ini exists but cannot be read as a file
     SystemFailure,        // the system refused memory, a file descriptor or a process
     OutputUnwritable,     // what was asked for could not be written to stdout
+    InternalError,        // a fault of the program's own
 };
 
 struct EndingRow {
@@ -70,6 +73,8 @@ inline constexpr auto kEndings = std::to_array<EndingRow>({
     {Ending::OutputUnwritable, 13, false,
      "stdout cannot be written (--print, --help, --version into a full disk, a closed stdout, ...)",
      "標準出力に書き込めない (--print, --help, --version の出力先がいっぱい、閉じているなど)"},
+    {Ending::InternalError, 70, false, "a fault of the program's own: please report it",
+     "プログラム自身の不具合 (報告してください)"},
 });
 
 constexpr bool endingsInOrder() {
@@ -89,6 +94,16 @@ constexpr const EndingRow& endingRow(Ending ending) {
 using RunError = Failure<Ending>;
 template <typename T = std::monostate>
 using Outcome = Result<T, RunError>;
+
+// Why the system ran short, for an exception that says it did (no memory, no
+// file descriptor, no thread or process left); "" for any other, which is a
+// fault of the program.
+std::string shortageOf(const std::exception& error);
+
+// An exception that reached the top of a program, as the run ends on it:
+// SystemFailure with its sentence when the system ran short, else
+// InternalError naming it.
+RunError endingOf(const std::exception& error);
 
 // A storage failure as a run ends on it, with its reason: the system running
 // short is the system's failure whatever the step; anything else ends as

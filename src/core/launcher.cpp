@@ -271,16 +271,15 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
                       std::move(*script), explain ? Trace(tell) : Trace());
 }
 
-// Only the system can make a run fail outside the error values: no memory
-// for a huge script, no file descriptor for the socket. That ends as one
-// line and a status of its own, never as an abort.
+// Outside the error values, only the system should make a run fail: no
+// memory for a huge script, no file descriptor for the socket. That ends as
+// one line and a status of its own, never as an abort; any other exception
+// is a fault of the program, and says so.
 Outcome<> sendEntry(const std::string& commandLine, const Options& options) {
     try {
         return runEntry(commandLine, options);
     } catch (const std::exception& error) {
-        return RunError{Ending::SystemFailure,
-                        localized("the system ran short: {}", "システムの資源が足りません: {}",
-                                  {error.what()})};
+        return endingOf(error);
     }
 }
 

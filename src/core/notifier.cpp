@@ -14,8 +14,29 @@ extern char** environ;
 
 namespace tovlane {
 
+namespace {
+
+// Notification servers read the body as markup: escaped, a server's reason
+// or a settings value shows as written, never as a link or a style.
+std::string plainBody(std::string_view reason) {
+    std::string body;
+    for (char c : visibleText(reason)) {
+        if (c == '&')
+            body += "&amp;";
+        else if (c == '<')
+            body += "&lt;";
+        else if (c == '>')
+            body += "&gt;";
+        else
+            body += c;
+    }
+    return body;
+}
+
+}  // namespace
+
 bool notifyDesktop(std::string_view reason) {
-    std::string body = visibleText(reason);
+    std::string body = plainBody(reason);
     const char* argv[] = {"notify-send", "--app-name=Tovlane", "--icon=tovlane",
                           "Tovlane",     body.c_str(),         nullptr};
     // What the notifier says of itself (no session bus, say) is not the

@@ -1,5 +1,7 @@
 #include "ui/frm_setting.h"
 
+#include "core/output.h"
+
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -14,7 +16,10 @@
 #include <QSettings>
 #include <QValidator>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+
+#include "core/output.h"
 
 namespace tovlane {
 namespace {
@@ -107,6 +112,18 @@ void prepareFileDialog(QFileDialog& dialog, const FilePickerRequest& request) {
     });
 }
 
+// A save the system had no memory, descriptor or thread for fails with its
+// sentence; any other exception is a fault of the program, which ends it
+// (status 70) with a line naming it, from whichever thread it came.
+Error shortage(const std::exception& error) {
+    std::string why = shortageOf(error);
+    if (why.empty()) {
+        tell(endingOf(error).reason);
+        std::_Exit(endingRow(Ending::InternalError).status);
+    }
+    return {ErrorCode::OutOfResources, why};
+}
+
 }  // namespace
 
 QString windowTitle(int major, int minor) {
@@ -129,9 +146,13 @@ FilePicker qtFilePicker() {
     };
 }
 
-ErrorReporter messageBoxReporter() {
-    return [](QWidget* parent, const QString& text) {
-        QMessageBox::critical(parent, parent ? parent->windowTitle() : QString("Tovlane"), text);
+ErrorReporter messageBoxReporter(const QString& title) {
+    return [title](QWidget* parent, const QString& text) {
+        // Plain text whatever it holds: a value from the file or a server's
+        // reason is shown as written, never as markup Qt would guess at.
+        QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     };
 }
 
@@ -301,13 +322,13 @@ void frmSetting::cmdOK_Click() {
             try {
                 saved_ = saveSettings(store, shown, edited);
             } catch (const std::exception& error) {
-                saved_ = Error{ErrorCode::OutOfResources, error.what()};
+                saved_ = shortage(error);
             }
             QMetaObject::invokeMethod(this, &frmSetting::finishSave, Qt::QueuedConnection);
         });
     } catch (const std::exception& error) {  // no memory, or no thread left to give
         cmdOK->setEnabled(true);
-        saved_ = Error{ErrorCode::OutOfResources, error.what()};
+        saved_ = shortage(error);
         reportSaveFailure();
     }
 }

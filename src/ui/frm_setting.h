@@ -33,7 +33,8 @@ using FilePicker = std::function<std::optional<QString>(QWidget* parent, const F
 using ErrorReporter = std::function<void(QWidget* parent, const QString& text)>;
 
 FilePicker qtFilePicker();
-ErrorReporter messageBoxReporter();
+// A message box with title, showing its text as plain text.
+ErrorReporter messageBoxReporter(const QString& title);
 
 // "基本設定 Tovlane Version" + major + "." + minor with at least two digits.
 QString windowTitle(int major, int minor);

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
-#include <QMessageBox>
 #include <QTranslator>
 #include <cstdlib>
 #include <cstring>
@@ -115,24 +114,41 @@ int runSettingsApp(int argc, char** argv) {
         QApplication::installTranslator(&qtTexts);
     }
 
-    const QString title = windowTitle(kVersionMajor, kVersionMinor);
+    try {
+        return runSettingsWindow(place,
+                                 messageBoxReporter(windowTitle(kVersionMajor, kVersionMinor)));
+    } catch (const std::exception& error) {  // a fault of the program's own
+        RunError ending = endingOf(error);
+        tell(ending.reason);
+        return statusOf(ending.code);
+    }
+}
+
+int runSettingsWindow(const Outcome<SettingsPlace>& place, const ErrorReporter& report) {
     if (!place) {
-        QMessageBox::critical(nullptr, title, QString::fromStdString(place.error().reason));
+        report(nullptr, QString::fromStdString(place.error().reason));
         return statusOf(place.error().code);
     }
+    if (std::string moved = notUsedBesideProgram(*place); !moved.empty() && ::isatty(STDERR_FILENO))
+        tell(moved);
     INIAccess store = settingsStore(*place);
     Outcome<Settings> settings = RunError{Ending::SystemFailure, ""};
     try {
         settings = loadSettings(store);
     } catch (const std::exception& error) {  // no memory for a huge file's values
-        settings = RunError{Ending::SystemFailure, store.FullPath() + ": " + error.what()};
+        std::string shortage = shortageOf(error);
+        if (shortage.empty())
+            throw;
+        settings = RunError{Ending::SystemFailure,
+                            localized("cannot read {}: {}", "{} を読み込めません: {}",
+                                      {store.FullPath(), shortage})};
     }
     if (!settings) {
-        QMessageBox::critical(nullptr, title, QString::fromStdString(settings.error().reason));
+        report(nullptr, QString::fromStdString(settings.error().reason));
         return statusOf(settings.error().code);
     }
-    frmSetting form(store, qtFilePicker(), messageBoxReporter());
-    form.setWindowTitle(title);
+    frmSetting form(store, qtFilePicker(), report);
+    form.setWindowTitle(windowTitle(kVersionMajor, kVersionMinor));
     form.setFields(*settings);
     form.exec();
     return 0;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <system_error>
 
 #include "core/command_line.h"
 #include "core/exit_status.h"
@@ -221,6 +222,31 @@ TEST(Endings, ReadmeAndManualPagesListTheTable) {
             EXPECT_NE(page->find(".B " + status + "\n" + std::string(line) + "\n"),
                       std::string::npos)
                 << status << " " << line;
+        }
+    }
+}
+
+// An exception at the top: the system running short says so in a sentence;
+// anything else is the program's own fault, named, never "ran short".
+TEST(Endings, ExceptionsAtTheTopAreNamed) {
+    const std::pair<std::exception_ptr, RunError> cases[] = {
+        {std::make_exception_ptr(std::bad_alloc()), {Ending::SystemFailure, "メモリが足りません"}},
+        {std::make_exception_ptr(std::system_error(EMFILE, std::system_category())),
+         {Ending::SystemFailure, "システムの資源が足りません: Too many open files"}},
+        {std::make_exception_ptr(std::system_error(EAGAIN, std::generic_category())),
+         {Ending::SystemFailure, "スレッドやプロセスをこれ以上作れません"}},
+        {std::make_exception_ptr(std::system_error(EINVAL, std::system_category(), "x")),
+         {Ending::InternalError,
+          "内部エラーです（std::system_error: x: Invalid argument）。報告してください"}},
+        {std::make_exception_ptr(std::logic_error("y")),
+         {Ending::InternalError, "内部エラーです（std::logic_error: y）。報告してください"}}};
+    for (const auto& [thrown, expected] : cases) {
+        try {
+            std::rethrow_exception(thrown);
+        } catch (const std::exception& error) {
+            RunError ending = endingOf(error);
+            EXPECT_EQ(endingRow(ending.code).status, endingRow(expected.code).status);
+            EXPECT_EQ(ending.reason, expected.reason);
         }
     }
 }

@@ -107,6 +107,9 @@ class SendMode : public ::testing::Test {
         writeFile(dir.file("hide-proc"), "mount -t tmpfs none /proc && exec \"$@\"\n");
         writeFile(dir.file("on-terminal"), "exec /usr/bin/script -qec \"$*\" /dev/null\n");
         writeFile(dir.file("to-full"), "exec \"$@\" >/dev/full\n");
+        writeFile(dir.file("big-entry"),
+                  "{ printf '[Tovlane Setting]\\nAlarmFile0='; head -c "
+                  "60000000 /dev/zero | tr '\\0' a; } >\"$1\"\n");
         writeFile(dir.file("closed-stdout"), "exec \"$@\" >&-\n");
         // stdout (FD=1) or stderr (FD=2) a pipe whose reader is gone.
         writeFile(dir.file("broken-pipe"),
@@ -252,6 +255,9 @@ const Row kRows[] = {
     {"no memory for the script", "AlarmFile0=big.txt", "0", {.wrapper = kLittleMemory},
      {.status = 12, .err = "スクリプトファイル \"big.txt\" を読み込めません（AlarmFile0）: "
                            "読み込むメモリが足りません（200000000 バイト）"}},
+    {"no memory for a literal entry", "", "0",
+     {.settingsFile = "/bin/sh %DIR%/big-entry", .wrapper = kLittleMemory},
+     {.status = 12, .err = "メモリが足りません"}},
     {"version", "", "--version", {}, {.out = "tovlane 0.11.9\n"}},
     {"help, stdout closed", "", "--help", {.wrapper = "/bin/sh %DIR%/closed-stdout"},
      {.status = 13, .err = "標準出力に書き込めません: Bad file descriptor"}},
@@ -361,7 +367,7 @@ TEST_F(SendMode, EveryWayARunEnds) {
                                       "\nAlarmFile0=x\nPort=" + std::to_string(port) + "\n");
         if (*row.setup.settingsFile != '\0') {
             std::filesystem::remove(settingsPath());
-            Process(command({words(row.setup.settingsFile), {settingsPath()}})).wait();
+            Process(command({words(expand(row.setup.settingsFile)), {settingsPath()}})).wait();
         }
 
         auto sender = run(row.args, expand(row.setup.wrapper));
@@ -437,6 +443,15 @@ TEST_F(SendMode, NotifyShowsWhyARunFailed) {
         EXPECT_EQ(unheard->wait(), 5);
         EXPECT_EQ(unheard->err(), "tovlane: " + why + "\n") << path;
     }
+    // A server's reason is shown as written, never as markup.
+    writeFile(dir.file("notifier/notify-send"),
+              "#!/bin/sh\nprintf '%s' \"$4\" >" + dir.file("notified") + "\n");
+    writeFile(settingsPath(), "[Tovlane Setting]\nAlarmFile0=x\nPort=" +
+                                  std::to_string(startServer("--status 500 --reason <b>x</b>&")) +
+                                  "\n");
+    EXPECT_EQ(run("--notify 0", notifier)->wait(), 1);
+    EXPECT_EQ(readFile(dir.file("notified")),
+              "サーバーが受け付けませんでした: SSTP/1.1 500 &lt;b&gt;x&lt;/b&gt;&amp;");
 }
 
 TEST_F(SendMode, NoGuiLibraryIsLinked) {

@@ -8,6 +8,7 @@
 #include <QtWidgets>
 
 #include "support/test_support.h"
+#include "ui/settings_app.h"
 
 namespace tovlane::test {
 namespace {
@@ -276,6 +277,7 @@ TEST_F(SettingsWindow, BrowsePutsTheChosenPathIntoThatEntryOnly) {
 TEST_F(SettingsWindow, FileDialogStartsOnTextFilesAndAllFilesMeansEveryFile) {
     QTimer::singleShot(0, [] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        EXPECT_EQ(dialog->windowTitle(), "t");
         auto* files = dialog->findChild<QFileSystemModel*>();
         auto listed = [&](const char* name) { return QDir::match(files->nameFilters(), name); };
         EXPECT_EQ(dialog->selectedNameFilter(), "テキストファイル(*.txt)");
@@ -290,6 +292,32 @@ TEST_F(SettingsWindow, FileDialogStartsOnTextFilesAndAllFilesMeansEveryFile) {
     });
     FilePickerRequest request{"t", {"テキストファイル(*.txt)", "すべてのファイル(*.*)"}, "*.txt"};
     EXPECT_EQ(qtFilePicker()(nullptr, request), std::nullopt);
+}
+
+// What a user sees when the window cannot start or a save fails: a message
+// box titled as the window, its text shown as written, never as markup.
+TEST(MessageBox, ShowsItsTextAsPlainText) {
+    const QString text = "ProtocolID=<b>BOLD</b><font color=red size=7>x</font>";
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowTitle(), "基本設定 Tovlane Version0.11");
+        EXPECT_EQ(box->text(), text);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        box->accept();
+    });
+    messageBoxReporter(windowTitle(0, 11))(nullptr, text);
+}
+
+// A settings file that cannot be read keeps the window shut, saying why.
+TEST_F(SettingsWindow, AnUnreadableSettingsFileIsReportedAndOpensNoWindow) {
+    std::filesystem::create_directory(settingsPath());
+    auto report = [this](QWidget*, const QString& text) { errors.push_back(text); };
+    EXPECT_EQ(runSettingsWindow(SettingsPlace{{dir.path()}}, report), 11);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].toStdString(),
+              settingsPath() + " を読み込めません: 通常のファイルではありません");
 }
 
 // The real file dialog, cancelled: it leaves no QtProject.conf behind.
