@@ -2,9 +2,10 @@
 # Benchmark: sending a 100 MB script from a script file and from a literal
 # entry, side by side (peak memory against twice the script plus 8 MiB, and
 # the time of the literal entry against the file's); the same from CP932
-# script files, double-byte text and half-width katakana, against the same
-# limit; then a small entry sent while another entry holds the 100 MB,
-# against the settings file plus 8 MiB.
+# script files, double-byte text and half-width katakana, then from a CP932
+# literal entry and with --print, against the same limit; then a small entry
+# sent while another entry holds the 100 MB, against the settings file plus
+# 8 MiB.
 # Usage: bench/memory.sh [MEGABYTES]   (default 100)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,7 +20,7 @@ source scripts/standin.sh
 trap stop_standin EXIT
 start_standin "$work" --quiet --max-request $((megabytes * 2 * 1024 * 1024))
 port=$standin_port
-for kind in file literal unused cp932 kana; do
+for kind in file literal unused cp932 kana literal932; do
     mkdir "$work/$kind"
     cp build/bin/tovlane "$work/$kind/"
 done
@@ -44,6 +45,11 @@ cp932_file() { # KIND CHARACTER: a script file of the size above, its settings f
 }
 cp932_file cp932 "$(printf '\202\240')"
 cp932_file kana "$(printf '\261')"
+{
+    printf '[Tovlane Setting]\nPort=%s\nAlarmFile0=' "$port"
+    tr -d '\n' <"$work/cp932.txt"
+    printf '\n'
+} >"$work/literal932/Tovlane.ini"
 literal 1 >"$work/unused/Tovlane.ini"
 
 echo "script: $size_kib KiB; limit 2 x script + 8 MiB = $((2 * size_kib + 8192)) KiB"
@@ -51,6 +57,10 @@ echo "tovlane 0, the script as a literal entry  vs  in a script file:"
 build/bin/bench-measure 3 "$work/literal/tovlane" 0 -- "$work/file/tovlane" 0 | grep -v runs
 echo "tovlane 0, a CP932 script file: double-byte text  vs  half-width katakana:"
 build/bin/bench-measure 3 "$work/cp932/tovlane" 0 -- "$work/kana/tovlane" 0 | grep -v runs
+echo "tovlane 0, a CP932 literal entry  vs  tovlane --print 0, the script file (printed to /dev/null):"
+# shellcheck disable=SC2016  # $0 is the shell's own, set to the program
+build/bin/bench-measure 3 "$work/literal932/tovlane" 0 -- \
+    /bin/sh -c 'exec "$0" --print 0 >/dev/null' "$work/file/tovlane" | grep -v runs
 echo "tovlane 0, a short entry, while entry 1 holds the script (limit the file + 8 MiB" \
     "= $(($(stat -c %s "$work/unused/Tovlane.ini") / 1024 + 8192)) KiB):"
 build/bin/bench-measure 3 "$work/unused/tovlane" 0 | grep 'peak RSS'

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -170,34 +172,60 @@ void writeHelp(LineWriter& out) {
 }
 
 // The request as a CP932 server reads it, line by line: what cannot travel
-// shows as the "?" that is sent, and 〜 as the ～ CP932 gives back.
+// shows as the "?" that is sent, and 〜 as the ～ CP932 gives back. Decoded
+// and shown piece by piece, so a long script is never held twice more.
 void writeRequest(LineWriter& out, std::string_view request) {
+    constexpr std::size_t kPiece = 1 << 16;
+    std::string decoded;
     for (std::size_t at = 0; at < request.size();) {
         std::size_t end = std::min(request.find("\r\n", at), request.size());
-        out.line(decodeCp932(request.substr(at, end - at)));
+        for (std::string_view line = request.substr(at, end - at); !line.empty();) {
+            decoded.clear();
+            line.remove_prefix(decodeCp932Part(decoded, line, kPiece));
+            out.part(decoded);
+        }
+        out.endLine();
         at = end + 2;
     }
+}
+
+// The file an entry names, if it names one. A name longer than a path can be
+// is none: a long script is never widened to test it.
+std::optional<std::string> fileNamedBy(const std::string& stored) {
+    if (stored.size() >= PATH_MAX)
+        return std::nullopt;
+    std::string name = decodeFileText(stored);
+    return isExistingRegularFile(name) ? std::optional(std::move(name)) : std::nullopt;
+}
+
+// Stored text in CP932, as the wire carries it: UTF-8 converted (which never
+// takes more bytes), CP932 kept as it is but for bytes CP932 cannot read.
+std::string storedInCp932(std::string stored) {
+    if (isValidUtf8(stored))
+        return encodeCp932(stored);
+    repairCp932(stored);
+    return stored;
 }
 
 // The script an entry stands for, in CP932: the contents of the file it
 // names, or the entry text itself (also when the name stops being a regular
 // file between the test and the opening).
 Outcome<std::string> scriptFor(std::string entry, int index) {
-    if (!isExistingRegularFile(entry))
-        return encodeCp932(entry);
-    WRText reader;
-    reader.FileName = entry;
-    auto script = reader.RFile();
-    if (!script && script.error().code == ErrorCode::NotRegularFile)
-        return encodeCp932(entry);
-    if (!script) {
-        std::string reason =
-            localized("cannot read the script file {} ({}): {}",
-                      "スクリプトファイル {} を読み込めません（{}）: {}",
-                      {quoted(entry), kSettingKeys[entryKey(index)].name, script.error().reason});
-        return runError({script.error().code, reason}, Ending::UnreadableScript);
+    if (auto file = fileNamedBy(entry)) {
+        WRText reader;
+        reader.FileName = *file;
+        auto script = reader.RFile();
+        if (script)
+            return std::move(*script);
+        if (script.error().code != ErrorCode::NotRegularFile) {
+            std::string reason = localized(
+                "cannot read the script file {} ({}): {}",
+                "スクリプトファイル {} を読み込めません（{}）: {}",
+                {quoted(*file), kSettingKeys[entryKey(index)].name, script.error().reason});
+            return runError({script.error().code, reason}, Ending::UnreadableScript);
+        }
     }
-    return std::move(*script);
+    return storedInCp932(std::move(entry));
 }
 
 // Why an entry is empty, including that there is no settings file at all:
@@ -248,10 +276,10 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
     if (entry.empty())
         return emptyEntry(keyName, store);
     if (explain) {
-        tell(isExistingRegularFile(entry)
-                 ? localized("{} is the script file {}", "{} はスクリプトファイル {} です",
-                             {keyName, quoted(entry)})
-                 : localized("{} is the script itself", "{} はスクリプトそのものです", {keyName}));
+        auto file = fileNamedBy(entry);
+        tell(file ? localized("{} is the script file {}", "{} はスクリプトファイル {} です",
+                              {keyName, quoted(*file)})
+                  : localized("{} is the script itself", "{} はスクリプトそのものです", {keyName}));
     }
     auto script = scriptFor(std::move(entry), *index);
     if (!script)
@@ -263,8 +291,10 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
     if (!port)
         return port.error();
     if (options.print) {
+        const std::string request = buildRequest(*requestLine, *script);
+        std::string().swap(*script);  // held once while it is shown
         LineWriter out(STDOUT_FILENO);
-        writeRequest(out, buildRequest(*requestLine, *script));
+        writeRequest(out, request);
         return finishOutput(out);
     }
     return SendScript({settings->values[kAddressKey], *port, std::string(*requestLine)},

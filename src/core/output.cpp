@@ -81,7 +81,17 @@ LineWriter::~LineWriter() {
 }
 
 void LineWriter::line(std::string_view text) {
+    part(text);
+    endLine();
+}
+
+void LineWriter::part(std::string_view text) {
     pending_ += visibleText(text);
+    if (pending_.size() >= kWriteSize)
+        flush();
+}
+
+void LineWriter::endLine() {
     pending_ += '\n';
     if (pending_.size() >= kWriteSize)
         flush();

@@ -28,6 +28,11 @@ class LineWriter {
     ~LineWriter();
 
     void line(std::string_view text);
+    // A piece of the current line, made visible, and the line's end: a long
+    // line goes out piece by piece, never held whole. Pieces end on whole
+    // characters.
+    void part(std::string_view text);
+    void endLine();
     // Writes what is pending; 0 when everything arrived, else the errno of
     // the first write that failed.
     int finish();

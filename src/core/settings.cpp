@@ -189,7 +189,7 @@ Outcome<Settings> loadSettings(INIAccess& store, int onlyEntry) {
         std::string text = file.release();
         text.erase(ranges[taken]->end);
         text.erase(0, ranges[taken]->begin);
-        settings.values[taken] = decodeFileText(std::move(text));
+        settings.values[taken] = std::move(text);
     }
     return settings;
 }

@@ -106,8 +106,10 @@ std::string notUsedBesideProgram(const SettingsPlace& place);
 
 INIAccess settingsStore(const SettingsPlace& place);
 
-// One read of the file: every key from the same moment. Entries are decoded
-// only where asked for: all of them (-1), or the one a send needs.
+// One read of the file: every key from the same moment. Entries are read
+// only where asked for: all of them (-1), or the one a send needs, which is
+// left as the file holds it (UTF-8 or CP932), so a long script is never
+// widened.
 // SettingsUnreadable when the file exists but cannot be read as a file
 // (SystemFailure when the system ran short);
 // BadProtocolId when a stored "ProtocolID" names neither a request line nor -1.

@@ -115,7 +115,13 @@ std::string decodeFileText(std::string bytes) {
 std::string decodeCp932(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
+    decodeCp932Part(out, bytes, bytes.size());
+    return out;
+}
+
+std::size_t decodeCp932Part(std::string& out, std::string_view bytes, std::size_t atLeast) {
+    std::size_t i = 0;
+    while (i < bytes.size() && i < atLeast) {
         unsigned char b = byteAt(bytes, i);
         char32_t cp = b < 0x80 ? b : cp932::kSingleByte[b - 0x80];
         std::size_t used = 1;
@@ -130,7 +136,7 @@ std::string decodeCp932(std::string_view bytes) {
         appendUtf8(out, cp);
         i += used;
     }
-    return out;
+    return i;
 }
 
 void repairCp932(std::string& bytes) {

@@ -27,6 +27,10 @@ std::string decodeFileText(std::string bytes);
 
 // CP932 to UTF-8; a byte CP932 cannot read becomes U+FFFD.
 std::string decodeCp932(std::string_view bytes);
+// The same for whole characters from the front of bytes, at least atLeast
+// bytes of them (or all), appended to out; how many bytes it took. Decoding
+// a long text piece by piece gives what decodeCp932 gives for the whole.
+std::size_t decodeCp932Part(std::string& out, std::string_view bytes, std::size_t atLeast);
 
 // Keeps CP932 text as it is, in place, but for each byte CP932 cannot read,
 // which becomes "?" as a round trip through UTF-8 would make it; so a big

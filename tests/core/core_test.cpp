@@ -73,12 +73,12 @@ TEST(Settings, LoadedValuesOrTheirDefaultsAndAllOrNothingSaves) {
             EXPECT_EQ(settings.error().code, Ending::BadProtocolId);
         }
     }
-    // A send decodes only its own entry; a value that is not UTF-8 is CP932.
+    // A send takes only its own entry, as stored; a value that is not UTF-8 is CP932.
     const std::string file = "[Tovlane Setting]\nAlarmFile1=1\nAlarmFile0= \x82\xa0 \n";
     writeFile(dir.file("Tovlane.ini"), file);
     auto one = loadSettings(store, 0);
-    EXPECT_EQ(one->values[entryKey(1)] + one->values[entryKey(0)], "あ");
-    EXPECT_EQ(loadSettings(store)->values[entryKey(1)], "1");
+    EXPECT_EQ(one->values[entryKey(1)] + one->values[entryKey(0)], "\x82\xa0");
+    EXPECT_EQ(loadSettings(store)->values[entryKey(0)], "あ");
     // A save with a value the file cannot hold leaves it whole; how saves
     // merge with the file: the window's tests.
     Settings shown, edited;
