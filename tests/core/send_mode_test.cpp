@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdio.h>
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <future>
 #include <optional>
 #include <thread>
@@ -101,9 +103,8 @@ class SendMode : public ::testing::Test {
         writeFile(dir.file("Tovlane.ini"), "[Tovlane Setting]\nAlarmFile0=decoy\n");
         writeFile(dir.file("home/.config/tovlane/Tovlane.ini"),
                   "[Tovlane Setting]\nAlarmFile0=own\n");
-        if (cannotActAsAnotherUser().empty()) {  // nobody's own, for the rows run as nobody
-            ASSERT_EQ(::chown(dir.file("home/.config/tovlane").c_str(), 65534, 65534), 0);
-        }
+        if (cannotActAsAnotherUser().empty())
+            plantAnotherUsersFiles();
         writeFile(dir.file("hide-proc"), "mount -t tmpfs none /proc && exec \"$@\"\n");
         writeFile(dir.file("on-terminal"), "exec /usr/bin/script -qec \"$*\" /dev/null\n");
         writeFile(dir.file("to-full"), "exec \"$@\" >/dev/full\n");
@@ -117,7 +118,29 @@ class SendMode : public ::testing::Test {
                   "eval \"exec \\\"\\$@\\\" $FD>&4 4>&-\"\n");
     }
 
-    std::string program() const { return dir.file("bin/tovlane"); }
+    // Nobody (65534) gets a folder of their own; another user (65533) plants
+    // a link at it, and a program in a folder every user may write with a
+    // settings file and a lock file of theirs beside it.
+    void plantAnotherUsersFiles() {
+        ASSERT_EQ(::chown(dir.file("home/.config/tovlane").c_str(), 65534, 65534), 0);
+        std::filesystem::create_directory(dir.file("sticky"));
+        std::filesystem::permissions(dir.file("sticky"), std::filesystem::perms(01777));
+        std::filesystem::copy_file(TOVLANE_BIN, dir.file("sticky/tovlane"));
+        writeFile(dir.file("sticky/Tovlane.ini"), "[Tovlane Setting]\nAlarmFile0=planted\n");
+        writeFile(dir.file("sticky/.Tovlane.ini.lock"), "");
+        std::filesystem::create_directory_symlink(dir.file("home/.config"),
+                                                  dir.file("foreign-config"));
+        for (const char* theirs :
+             {"sticky/Tovlane.ini", "sticky/.Tovlane.ini.lock", "foreign-config"})
+            ASSERT_EQ(::lchown(dir.file(theirs).c_str(), 65533, 65533), 0);
+        writeFile(
+            dir.file("foreign-link"),
+            "ln -s \"${0%/*}/home/.config/tovlane/Tovlane.ini\" \"$1\" && chown -h 65533 \"$1\"\n");
+    }
+
+    std::string program(const std::string& folder = "bin") const {
+        return dir.file(folder + "/tovlane");
+    }
     std::string settingsPath() const { return dir.file("bin/Tovlane.ini"); }
 
     // Starts the stand-in server and returns its port.
@@ -133,11 +156,12 @@ class SendMode : public ::testing::Test {
 
     // tovlane with these arguments, from a directory that is not its own,
     // started through wrapper if given.
-    std::unique_ptr<Process> run(const char* args, const std::string& wrapper = "") {
+    std::unique_ptr<Process> run(const char* args, const std::string& wrapper = "",
+                                 const std::string& folder = "bin") {
         return std::make_unique<Process>(
             command({{"/usr/bin/env", "-C", dir.path(), "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"},
                      words(wrapper),
-                     {program()},
+                     {program(folder)},
                      words(args)}));
     }
 
@@ -161,6 +185,8 @@ struct Setup {
     const char* server = kNothingListens;  // the stand-in's options
     const char* settingsFile = "";         // a command that puts something else in its place
     std::string wrapper = "";              // a command that starts tovlane
+    const char* program = "bin";           // the folder of the tovlane run
+    bool otherUser = false;                // needs another user's files, planted by root
 };
 
 // What a row's run must give.
@@ -301,6 +327,18 @@ const Row kRows[] = {
     {"a settings folder someone else made", "", "0",
      {.wrapper = kNobody + "XDG_CONFIG_HOME=%DIR%/shared"},
      {.status = 11, .err = "フォルダー %DIR%/shared/tovlane はほかのユーザーのものなので使えません"}},
+    // Nothing another user can plant reaches a run: their links, a program folder they may write.
+    {"another user's link at the settings file", "", "0",
+     {.settingsFile = "/bin/sh %DIR%/foreign-link", .otherUser = true},
+     {.status = 11, .err = kIni + " はほかのユーザーのシンボリックリンクなので、たどりません"}},
+    {"another user's link as XDG_CONFIG_HOME", "", "0",
+     {.wrapper = kNobody + "XDG_CONFIG_HOME=%DIR%/foreign-config HOME=/nonexistent"},
+     {.status = 11, .err = "%DIR%/foreign-config はほかのユーザーのシンボリックリンクなので、たどりません"}},
+    {"a program folder every user may write", "", "-v --print 0",
+     {.wrapper = kNobody + "XDG_CONFIG_HOME=%DIR%/home/.config HOME=/nonexistent", .program = "sticky"},
+     {.err = "%DIR%/sticky/Tovlane.ini は使いません: フォルダー %DIR%/sticky は使えません: "
+             "すべてのユーザーが書き込めます（モード 1777）。設定は %DIR%/home/.config/tovlane/Tovlane.ini です",
+      .errIsPart = true, .out = printed("own")}},
     {"explained: the machine's settings", "", "-v 0",
      {.wrapper = kNobody + "-u XDG_CONFIG_HOME HOME=%DIR%/nohome"},
      {.status = 9, .err = "には書き込めないので、ユーザーごとの設定ファイルを使います（まだないあいだは " +
@@ -336,7 +374,7 @@ std::string cannotHideProc() {
 std::string cannotRun(const Row& row) {
     if (row.setup.wrapper == kWithoutProc)
         return cannotHideProc();
-    if (row.setup.wrapper.starts_with(kNobody))
+    if (row.setup.wrapper.starts_with(kNobody) || row.setup.otherUser)
         return cannotActAsAnotherUser();
     return "";
 }
@@ -370,7 +408,7 @@ TEST_F(SendMode, EveryWayARunEnds) {
             Process(command({words(expand(row.setup.settingsFile)), {settingsPath()}})).wait();
         }
 
-        auto sender = run(row.args, expand(row.setup.wrapper));
+        auto sender = run(row.args, expand(row.setup.wrapper), row.setup.program);
         int status = sender->wait(row.expect.hangs ? 1s : 20s);
         EXPECT_EQ(status, row.expect.hangs ? -2 : row.expect.status);
         EXPECT_EQ(sender->out(), row.expect.out);
@@ -417,6 +455,41 @@ TEST_F(SendMode, ARunTakesAllItsSettingsFromOneSave) {
     ::kill(writer, SIGKILL);
     ::waitpid(writer, nullptr, 0);
     EXPECT_EQ(mixed, "");
+}
+
+// Another user who may write the folder holding a user's settings folder
+// swaps it for one of theirs, over and over, between any two steps of a run:
+// no run ever takes their settings, which would send the user's private file
+// to them.
+TEST_F(SendMode, NoRunTakesTheSettingsAnotherUserSwapsIn) {
+    TOVLANE_SKIP_WITHOUT_ANOTHER_USER();
+    const std::string shared = dir.file("swap");  // every user may write it: no sticky bit
+    for (auto [folder, owner, entry] :
+         {std::tuple{"tovlane", 65534, "own"}, {"theirs", 65533, "/tmp/nonexistent/secret"}}) {
+        std::filesystem::create_directories(shared + "/" + folder);
+        writeFile(shared + "/" + folder + "/Tovlane.ini",
+                  "[Tovlane Setting]\nAlarmFile0=" + std::string(entry) + "\n");
+        ASSERT_EQ(::chown((shared + "/" + folder).c_str(), owner, owner), 0);
+    }
+    std::filesystem::permissions(shared, std::filesystem::perms::all);
+    std::atomic<bool> done = false;
+    std::thread swapper([&] {
+        const std::string own = shared + "/tovlane", theirs = shared + "/theirs";
+        while (!done)
+            ::renameat2(AT_FDCWD, own.c_str(), AT_FDCWD, theirs.c_str(), RENAME_EXCHANGE);
+    });
+    int taken = 0, refused = 0;
+    const int runs = kSanitized ? 40 : 300;
+    for (int i = 0; i < runs; ++i) {
+        auto victim =
+            run("--print 0", kNobody + "XDG_CONFIG_HOME=" + shared + " HOME=/nonexistent");
+        refused += victim->wait() == 11 ? 1 : 0;
+        taken += victim->out().find("secret") != std::string::npos ? 1 : 0;
+    }
+    done = true;
+    swapper.join();
+    EXPECT_EQ(taken, 0);
+    EXPECT_EQ(refused, runs) << "a folder another user can swap is never used";
 }
 
 // A desktop action that fails says why on the desktop; one that succeeds
