@@ -35,7 +35,7 @@ for locale in "LANG=C.UTF-8" "LANG=ja_JP.UTF-8 LC_ALL=en_US.UTF-8" "LANG=de_DE.U
     env "${variables[@]}" "$prefix/bin/tovlane" --help | grep -q "^Usage: tovlane" ||
         fail "English help with $locale"
 done
-env LANG=C LC_MESSAGES=ja_JP.UTF-8 "$prefix/bin/tovlane" --help | grep -q "^使い方: tovlane" ||
+env LANG=C LC_MESSAGES=ja_JP.UTF-8 "$prefix/bin/tovlane" --help | grep -q "^使い方: *tovlane" ||
     fail "Japanese help with LC_MESSAGES=ja_JP.UTF-8"
 # The C library's own text in Japanese too, in UTF-8 whatever the codeset,
 # where the machine has the Japanese locale and the C library's translations.
@@ -47,11 +47,11 @@ elif [ ! -e /usr/share/locale/ja/LC_MESSAGES/libc.mo ]; then
     echo "skipped: install test, the C library's Japanese texts: libc-l10n is not installed"
 else
     refused=$(env LANG=ja_JP.eucJP "$prefix/bin/tovlane" -v 0 2>&1 | tail -n 1) || true
-    [ "$refused" = "tovlane: 接続できません: 接続を拒否されました" ] || fail "Japanese system text: $refused"
+    [ "$refused" = "tovlane: 127.0.0.1 ポート 1 に接続できません: 接続を拒否されました" ] || fail "Japanese system text: $refused"
 fi
 desktop-file-validate "$prefix/share/applications/tovlane.desktop" || fail "desktop entry"
 # The installed program by its path, which PATH may not hold yet.
-[ "$(grep -c "^Exec=$prefix/bin/tovlane --notify [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
+[ "$(grep -c "^Exec=$prefix/bin/tovlane --notify --timeout 10 [0-9]\$" "$prefix/share/applications/tovlane.desktop")" = 10 ] ||
     fail "ten send actions"
 grep -qx "Exec=$prefix/bin/tovlane" "$prefix/share/applications/tovlane.desktop" || fail "menu item"
 # Each manual page renders without a warning in its own locale and under C.UTF-8.
@@ -77,7 +77,12 @@ japanese=$(MANWIDTH=80 LANG=ja_JP.UTF-8 man -l "$prefix/share/man/ja/man1/tovlan
 # shellcheck disable=SC1091
 words=$(source "$prefix/share/bash-completion/completions/tovlane" &&
     COMP_WORDS=(tovlane "") COMP_CWORD=1 && _tovlane && echo "${COMPREPLY[*]}")
-[ "$words" = "0 1 2 3 4 5 6 7 8 9 -v --verbose -q --quiet --print --notify --help --version" ] || fail "completion: $words"
+[ "$words" = "0 1 2 3 4 5 6 7 8 9 -v --verbose -q --quiet --print --notify --script --file --address --port --timeout -h --help --version -" ] ||
+    fail "completion: $words"
+# shellcheck disable=SC1091
+words=$(cd "$prefix" && source share/bash-completion/completions/tovlane &&
+    COMP_WORDS=(tovlane --file share/bash) COMP_CWORD=2 && _tovlane && echo "${COMPREPLY[*]}")
+[ "$words" = "share/bash-completion" ] || fail "completion of --file: $words"
 
 # The settings window: the same process becomes tovlane-settings and waits
 # for the user; without a display, or with one that cannot be opened, one
@@ -150,7 +155,7 @@ if command -v lintian >/dev/null; then
 fi
 dpkg-deb -x "$deb" "$prefix/root"
 grep -qx "License: Expat" "$prefix/root/usr/share/doc/tovlane/copyright" || fail "copyright names no licence"
-grep -qx "Exec=/usr/bin/tovlane --notify 3" "$prefix/root/usr/share/applications/tovlane.desktop" ||
+grep -qx "Exec=/usr/bin/tovlane --notify --timeout 10 3" "$prefix/root/usr/share/applications/tovlane.desktop" ||
     fail "the packaged desktop entry does not name /usr/bin/tovlane"
 [ "$("$prefix/root/usr/bin/tovlane" --version)" = "tovlane 0.11.9" ] || fail "the packaged tovlane"
 echo "install test: passed"

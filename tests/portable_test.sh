@@ -29,7 +29,7 @@ for licence in glibc.copyright gcc.copyright c-ares.copyright LGPL-2.1 GPL-3; do
     [ -s "$doc/licenses/$licence" ] || fail "the archive lacks licenses/$licence"
 done
 grep -q "snapshot.debian.org/package/glibc/2" "$doc/SOURCES" || fail "SOURCES names no glibc source"
-grep -qx "Exec=tovlane --notify 0" "$root/share/applications/tovlane.desktop" ||
+grep -qx "Exec=tovlane --notify --timeout 10 0" "$root/share/applications/tovlane.desktop" ||
     fail "the archive's desktop entry names a path of the build machine's"
 
 mkdir "$work/server"

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -40,7 +41,8 @@ struct Options {
     long count = 0;  // stop after this many requests; 0 = never
     bool quiet = false;
     bool unterminated = false;           // a status line without its line end, then close
-    bool reset = false;                  // the status line alone, then reset the connection
+    bool statusOnly = false;             // the status line without the empty line after it
+    bool reset = false;                  // end with a reset, not a close
     std::size_t maxRequest = 64 * 1024;  // a longer request is dropped
 };
 
@@ -51,7 +53,7 @@ struct Options {
                  "                    [--mode reply|keep-open|close|silent] [--status CODE]\n"
                  "                    [--reason TEXT]\n"
                  "                    [--raw FILE] [--count N] [--quiet] [--unterminated]\n"
-                 "                    [--reset]\n"
+                 "                    [--status-only] [--reset]\n"
                  "                    [--max-request BYTES]\n",
                  problem ? "sstp-standin: " : "", problem ? problem : "", problem ? "\n" : "");
     std::exit(problem ? 2 : 0);
@@ -89,10 +91,13 @@ Options parseOptions(int argc, char** argv) {
         std::string flag = argv[i];
         if (flag == "--help")
             usage(nullptr);
-        if (flag == "--quiet" || flag == "--unterminated" || flag == "--reset") {
-            (flag == "--quiet"   ? options.quiet
-             : flag == "--reset" ? options.reset
-                                 : options.unterminated) = true;
+        static const std::map<std::string, bool Options::*> switches = {
+            {"--quiet", &Options::quiet},
+            {"--unterminated", &Options::unterminated},
+            {"--status-only", &Options::statusOnly},
+            {"--reset", &Options::reset}};
+        if (auto found = switches.find(flag); found != switches.end()) {
+            options.*found->second = true;
             continue;
         }
         static const std::set<std::string> withValue = {"--bind",   "--port",       "--mode",
@@ -282,7 +287,7 @@ void Session::respond(const std::string& request) {
     reply_ = "SSTP/1.1 " + std::to_string(options.status) + " " +
              (options.reason.empty() ? reasonPhrase(options.status) : options.reason) +
              (options.unterminated ? ""
-              : options.reset      ? "\r\n"
+              : options.statusOnly ? "\r\n"
                                    : "\r\n\r\n");
     asio::async_write(socket_, asio::buffer(reply_),
                       [self = shared_from_this()](asio::error_code error, std::size_t) {

@@ -118,7 +118,7 @@ Outcome<int> parseEntryIndex(const std::string& commandLine, int entryCount) {
     auto floored = floorOfNumber(commandLine);
     if (!floored) {
         return RunError{
-            Ending::NotANumber,
+            Ending::BadCommandLine,
             localized("the command line {} is not a number (see tovlane --help)",
                       "コマンドライン {} は数値ではありません（使い方は tovlane --help）",
                       {shown})};

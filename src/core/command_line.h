@@ -23,7 +23,7 @@ std::optional<long long> floorOfNumber(std::string_view text);
 std::optional<long long> wholeNumberOf(std::string_view text);
 
 // The command line's number, floored and taken as a 16-bit signed index that
-// must name one of the entries: NotANumber, OutOfRange or NoSuchEntry else.
+// must name one of the entries: BadCommandLine, OutOfRange or NoSuchEntry else.
 Outcome<int> parseEntryIndex(const std::string& commandLine, int entryCount);
 
 }  // namespace tovlane

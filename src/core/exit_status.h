@@ -13,7 +13,7 @@ namespace tovlane {
 enum class Ending {
     Accepted,             // request written and accepted by the server
     RefusedByServer,      // the server answered with a non-2xx status
-    NotANumber,           // the command line is not a number
+    BadCommandLine,       // not a number, an unknown option, a missing value, two entries...
     OutOfRange,           // the number does not fit in 16 bits
     NoSuchEntry,          // the number is not an entry 0 to 9
     EmptyEntry,           // the chosen entry is empty: nothing to send
@@ -25,6 +25,7 @@ enum class Ending {
     SettingsUnreadable,   // Tovlane.ini exists but cannot be read as a file
     SystemFailure,        // the system refused memory, a file descriptor or a process
     OutputUnwritable,     // what was asked for could not be written to stdout
+    TimedOut,             // the time limit of --timeout ran out
     InternalError,        // a fault of the program's own
 };
 
@@ -47,8 +48,9 @@ inline constexpr auto kEndings = std::to_array<EndingRow>({
     {Ending::RefusedByServer, 1, true,
      "the server answered with another status (e.g. 420 Refuse, 512 Invisible)",
      "サーバーが 2xx 以外の応答を返した (例: 420 Refuse, 512 Invisible)"},
-    {Ending::NotANumber, 2, false, "the command line is not a number",
-     "コマンドラインが数値ではない"},
+    {Ending::BadCommandLine, 2, false,
+     "the command line cannot be used (not a number, an unknown option, a missing value, ...)",
+     "コマンドラインが使えない (数値でない、知らないオプション、値がないなど)"},
     {Ending::OutOfRange, 3, false, "the number is out of range (-32768 to 32767)",
      "コマンドラインの数値が範囲外 (-32768〜32767)"},
     {Ending::NoSuchEntry, 4, false, "there is no such entry (not 0 to 9)",
@@ -73,6 +75,8 @@ inline constexpr auto kEndings = std::to_array<EndingRow>({
     {Ending::OutputUnwritable, 13, false,
      "stdout cannot be written (--print, --help, --version into a full disk, a closed stdout, ...)",
      "標準出力に書き込めない (--print, --help, --version の出力先がいっぱい、閉じているなど)"},
+    {Ending::TimedOut, 14, true, "the time limit of --timeout ran out (the step is named)",
+     "--timeout の制限時間が過ぎた (どの段階かを示す)"},
     {Ending::InternalError, 70, false, "a fault of the program's own: please report it",
      "プログラム自身の不具合 (報告してください)"},
 });

@@ -14,7 +14,9 @@
 #include "core/exit_status.h"
 #include "core/messages.h"
 #include "core/notifier.h"
+#include "core/options.h"
 #include "core/output.h"
+#include "core/script_source.h"
 #include "core/settings.h"
 #include "core/sstp_request.h"
 #include "core/sstp_sender.h"
@@ -29,54 +31,27 @@ namespace {
 
 constexpr const char* kSettingsProgram = "tovlane-settings";
 
-// What the options before the number ask for.
-struct Options {
-    bool verbose = false;  // -v: explain each step
-    bool quiet = false;    // -q: no explanation even on a terminal
-    bool print = false;    // --print: show the request instead of sending it
-    bool notify = false;   // --notify: a failed run also says why on the desktop
-};
-
-// The options that lead the arguments; returns how many there were.
-int takeOptions(int argc, const char* const* argv, Options& options) {
-    int taken = 0;
-    for (int i = 1; i < argc; ++i, ++taken) {
-        std::string_view arg = argv[i];
-        if (arg == "-v" || arg == "--verbose")
-            options.verbose = true, options.quiet = false;
-        else if (arg == "-q" || arg == "--quiet")
-            options.quiet = true, options.verbose = false;
-        else if (arg == "--print")
-            options.print = true;
-        else if (arg == "--notify")
-            options.notify = true;
-        else
-            break;
-    }
-    return taken;
-}
-
 // A silent end says why when asked to explain, when printing, or when a
 // person at a terminal would otherwise see nothing at all; from a hotkey,
 // cron or a pipe it stays silent.
-bool explainsSilentEnds(const Options& options) {
-    if (options.verbose || options.print)
+bool explainsSilentEnds(const CommandLine& line) {
+    if (line.has(Option::Verbose) || line.has(Option::Print))
         return true;
-    return !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    return !line.has(Option::Quiet) && ::isatty(STDERR_FILENO) == 1;
 }
 
 // The one place where an outcome becomes what the user sees: one line on
 // stderr (for the silent ends only when they are explained) and the status.
-int endWith(const Outcome<>& outcome, const Options& options) {
+int endWith(const Outcome<>& outcome, const CommandLine& line) {
     if (outcome)
         return endingRow(Ending::Accepted).status;
     const EndingRow& end = endingRow(outcome.error().code);
-    bool told = !end.silent || explainsSilentEnds(options);
+    bool told = !end.silent || explainsSilentEnds(line);
     if (told)
         tell(outcome.error().reason);
     // A desktop action has no terminal: the desktop shows why it failed, or,
     // with no notifier installed, stderr (a session log) does.
-    if (options.notify && !notifyDesktop(outcome.error().reason) && !told)
+    if (line.has(Option::Notify) && !notifyDesktop(outcome.error().reason) && !told)
         tell(outcome.error().reason);
     return end.status;
 }
@@ -111,28 +86,6 @@ struct HelpLine {
     const char* japanese;
 };
 
-constexpr HelpLine kUsage[] = {
-    {"Usage: tovlane [-v | -q | --print | --notify] N",
-     "使い方: tovlane [-v | -q | --print | --notify] N"},
-    {"  tovlane N               send entry N (0 to 9) to the SSTP server",
-     "  tovlane N               エントリ N (0〜9) のスクリプトを SSTP サーバーへ送信します"},
-    {"  tovlane -v N            the same, explaining each step on stderr (--verbose)",
-     "  tovlane -v N            同じく送信し、各段階を標準エラーに説明します (--verbose)"},
-    {"  tovlane -q N            the same, silent on a terminal too (--quiet)",
-     "  tovlane -q N            同じく送信し、端末でも黙って終わります (--quiet)"},
-    {"  tovlane --print N       show the request as the server will read it, without sending",
-     "  tovlane --print N       送信せずに、サーバーが受け取るリクエストを表示します"},
-    {"  tovlane --notify N      the same as tovlane N; a failure also shows as a desktop "
-     "notification",
-     "  tovlane --notify N      同じく送信し、失敗したらデスクトップ通知でも理由を示します"},
-    {"  tovlane                 open the settings window",
-     "  tovlane                 設定画面を開きます"},
-    {"  tovlane --help, -h      show this help", "  tovlane --help, -h      この説明を表示します"},
-    {"  tovlane --version       show the version",
-     "  tovlane --version       バージョンを表示します"},
-    {"", ""},
-};
-
 constexpr HelpLine kNotes[] = {
     {"  An entry is the path of a script file, or the script itself. A relative",
      "  エントリはスクリプトファイルのパス、またはスクリプトそのものです。"},
@@ -146,10 +99,10 @@ constexpr HelpLine kNotes[] = {
      "  そうしたファイルは UTF-8 で保存してください。値やエントリは 255 バイトで切れません。"},
     {"  The wire carries CP932: --print shows a character it cannot hold as the ? sent.",
      "  送信は CP932 です。--print は CP932 で表せない文字を送られる ? で示します。"},
-    {"  Bytes a terminal would obey (control characters, bytes that are not UTF-8)",
-     "  表示すると端末を操作できてしまうバイト (制御文字や UTF-8 でないバイト) は、"},
-    {"  show as their hexadecimal value between brackets: ESC as ⟦1B⟧.",
-     "  ESC なら ⟦1B⟧ のように 16 進数を ⟦ ⟧ で囲んで示します。"},
+    {"  Bytes a terminal would obey (control and invisible characters, bytes that",
+     "  表示すると端末を操作できてしまうバイト (制御文字、見えない文字、UTF-8 でない"},
+    {"  are not UTF-8) show as their hexadecimal value between brackets: ESC as ⟦1B⟧.",
+     "  バイト) は、ESC なら ⟦1B⟧ のように 16 進数を ⟦ ⟧ で囲んで示します。"},
     {"", ""},
     {"Exit statuses (* silent ends: the reason shows on a terminal only, never with -q,",
      "終了ステータス (* は黙って終わるもの。理由は端末でだけ表示し、-q で表示しません。"},
@@ -159,8 +112,12 @@ constexpr HelpLine kNotes[] = {
 
 void writeHelp(LineWriter& out) {
     const bool japanese = japaneseMessages();
-    for (const HelpLine& line : kUsage)
-        out.line(japanese ? line.japanese : line.english);
+    for (const std::string& line : usageLines())
+        out.line(line);
+    out.line(localized("Options:", "オプション:"));
+    for (const std::string& line : optionHelpLines())
+        out.line(line);
+    out.line("");
     writeSettingsHelp(out);
     for (const HelpLine& line : kNotes)
         out.line(japanese ? line.japanese : line.english);
@@ -189,75 +146,49 @@ void writeRequest(LineWriter& out, std::string_view request) {
     }
 }
 
-// The file an entry names, if it names one. A name longer than a path can be
-// is none: a long script is never widened to test it.
-std::optional<std::string> fileNamedBy(const std::string& stored) {
-    if (stored.size() >= PATH_MAX)
-        return std::nullopt;
-    std::string name = decodeFileText(stored);
-    return isExistingRegularFile(name) ? std::optional(std::move(name)) : std::nullopt;
-}
-
-// Stored text in CP932, as the wire carries it: UTF-8 converted (which never
-// takes more bytes), CP932 kept as it is but for bytes CP932 cannot read.
-std::string storedInCp932(std::string stored) {
-    if (isValidUtf8(stored))
-        return encodeCp932(stored);
-    repairCp932(stored);
-    return stored;
-}
-
-// The script an entry stands for, in CP932: the contents of the file it
-// names, or the entry text itself (also when the name stops being a regular
-// file between the test and the opening).
-Outcome<std::string> scriptFor(std::string entry, int index) {
-    if (auto file = fileNamedBy(entry)) {
-        WRText reader;
-        reader.FileName = *file;
-        auto script = reader.RFile();
-        if (script)
-            return std::move(*script);
-        if (script.error().code != ErrorCode::NotRegularFile) {
-            std::string reason = localized(
-                "cannot read the script file {} ({}): {}",
-                "スクリプトファイル {} を読み込めません（{}）: {}",
-                {quoted(*file), kSettingKeys[entryKey(index)].name, script.error().reason});
-            return runError({script.error().code, reason}, Ending::UnreadableScript);
-        }
+// The destination and the time limit the settings and the options give:
+// an option replaces a setting for this run alone, checked by the same rule.
+Outcome<Destination> destinationOf(Settings& settings, const INIAccess& store,
+                                   const CommandLine& line) {
+    for (auto [option, key] : {std::pair{Option::Address, kAddressKey}, {Option::Port, kPortKey}}) {
+        if (line.has(option))
+            settings.setForThisRun(key, line.value(option), optionRow(option).name);
     }
-    return storedInCp932(std::move(entry));
+    auto requestLine = selectedRequestLine(settings, store);
+    if (!requestLine)
+        return requestLine.error();
+    auto port = portNumber(settings, store);
+    if (!port)
+        return port.error();
+    return Destination{settings.values[kAddressKey], *port, std::string(*requestLine)};
 }
 
-// Why an entry is empty, including that there is no settings file at all:
-// the first run after installing ends here.
-RunError emptyEntry(const std::string& keyName, const INIAccess& store) {
-    if (!store.ReadPath.empty()) {
-        return {Ending::EmptyEntry, localized("{} is empty: there is nothing to send",
-                                              "{} は空なので、送るものがありません", {keyName})};
+Outcome<> runSend(const CommandLine& line) {
+    const bool explain = line.has(Option::Verbose);  // the checks below only serve the explanation
+    std::optional<double> limit;
+    if (line.has(Option::Timeout)) {
+        auto seconds = timeoutSeconds(line.value(Option::Timeout));
+        if (!seconds)
+            return seconds.error();
+        limit = *seconds;
     }
-    return {Ending::EmptyEntry,
-            localized("{} is empty: there is nothing to send (there is no settings file {} yet; "
-                      "tovlane opens the settings window)",
-                      "{} は空なので、送るものがありません（設定ファイル {} はまだありません。"
-                      "tovlane で設定画面を開けます）",
-                      {keyName, store.FullPath()})};
-}
-
-Outcome<> runEntry(const std::string& commandLine, const Options& options) {
-    const bool explain = options.verbose;  // the checks below only serve the explanation
+    auto source = scriptSourceOf(line);
+    if (!source)
+        return source.error();
     auto place = settingsPlace();
     if (!place)
         return place.error();
     if (explain)
         tell(whyThere(*place));
     if (std::string moved = notUsedBesideProgram(*place);
-        !moved.empty() && explainsSilentEnds(options))
+        !moved.empty() && explainsSilentEnds(line))
         tell(moved);
     // A bad number is reported after what is wrong with the settings, as it
-    // always was, but known first so that only its entry is decoded.
-    auto index = parseEntryIndex(commandLine, kEntryCount);
+    // always was, but known first so that only its entry is read.
+    const bool entry = source->kind == ScriptSource::Kind::Entry;
+    auto index = entry ? parseEntryIndex(source->value, kEntryCount) : Outcome<int>(-1);
     INIAccess store = settingsStore(*place);
-    auto settings = loadSettings(store, index ? *index : kEntryCount);
+    auto settings = loadSettings(store, index && *index >= 0 ? *index : kEntryCount);
     if (!settings)
         return settings.error();
     if (explain) {
@@ -269,45 +200,38 @@ Outcome<> runEntry(const std::string& commandLine, const Options& options) {
     }
     if (!index)
         return index.error();
-    const int key = entryKey(*index);
-    const std::string keyName(kSettingKeys[key].name);
-    // Moved, not copied: a long literal script is held once.
-    std::string entry = std::move(settings->values[key]);
-    if (entry.empty())
-        return emptyEntry(keyName, store);
-    if (explain) {
-        auto file = fileNamedBy(entry);
-        tell(file ? localized("{} is the script file {}", "{} はスクリプトファイル {} です",
-                              {keyName, quoted(*file)})
-                  : localized("{} is the script itself", "{} はスクリプトそのものです", {keyName}));
-    }
-    auto script = scriptFor(std::move(entry), *index);
+    const ScriptContext context{explain, explain || line.has(Option::Print),
+                                line.has(Option::Quiet)};
+    auto script =
+        entry ? entryScript(*settings, *index, store, context) : oneOffScript(*source, context);
     if (!script)
         return script.error();
-    auto requestLine = selectedRequestLine(*settings, store);
-    if (!requestLine)
-        return requestLine.error();
-    auto port = portNumber(*settings, store);
-    if (!port)
-        return port.error();
-    if (options.print) {
-        const std::string request = buildRequest(*requestLine, *script);
+    auto to = destinationOf(*settings, store, line);
+    if (!to)
+        return to.error();
+    if (line.has(Option::Print)) {
+        const std::string request = buildRequest(to->requestLine, *script);
         std::string().swap(*script);  // held once while it is shown
         LineWriter out(STDOUT_FILENO);
         writeRequest(out, request);
         return finishOutput(out);
     }
-    return SendScript({settings->values[kAddressKey], *port, std::string(*requestLine)},
-                      std::move(*script), explain ? Trace(tell) : Trace());
+    Deadline deadline;
+    if (limit) {
+        deadline = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(*limit));
+    }
+    return SendScript(*to, std::move(*script), explain ? Trace(tell) : Trace(), deadline);
 }
 
 // Outside the error values, only the system should make a run fail: no
 // memory for a huge script, no file descriptor for the socket. That ends as
 // one line and a status of its own, never as an abort; any other exception
 // is a fault of the program, and says so.
-Outcome<> sendEntry(const std::string& commandLine, const Options& options) {
+Outcome<> send(const CommandLine& line) {
     try {
-        return runEntry(commandLine, options);
+        return runSend(line);
     } catch (const std::exception& error) {
         return endingOf(error);
     }
@@ -343,19 +267,22 @@ Outcome<> printed(Write write) {
 
 int runLauncher(int argc, const char* const* argv) {
     prepareStandardStreams();
-    Options options;
-    const int taken = takeOptions(argc, argv, options);
-    const std::string commandLine = joinArguments(argc - taken, argv + taken);
-    if (commandLine == "--help" || commandLine == "-h")
-        return endWith(printed(writeHelp), options);
-    if (commandLine == "--version") {
+    auto line = parseCommandLine(argc, argv);
+    if (!line)
+        return endWith(line.error(), CommandLine());
+    if (line->has(Option::Help))
+        return endWith(printed(writeHelp), *line);
+    if (line->has(Option::Version)) {
         return endWith(
             printed([](LineWriter& out) { out.line(std::string("tovlane ") + kVersionText); }),
-            options);
+            *line);
     }
-    if (taken == 0 && commandLine.empty())
-        return endWith(openSettings(), options);
-    return endWith(sendEntry(commandLine, options), options);
+    // An empty command line opens the window, as it always did.
+    const bool empty = std::all_of(line->words.begin(), line->words.end(),
+                                   [](const std::string& word) { return word.empty(); });
+    if (!line->optionSyntax && empty)
+        return endWith(openSettings(), *line);
+    return endWith(send(*line), *line);
 }
 
 }  // namespace tovlane

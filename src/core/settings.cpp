@@ -16,14 +16,6 @@
 namespace tovlane {
 namespace {
 
-// The floor of the stored index when it names a request line or "none" (-1).
-std::optional<int> protocolIndexFrom(const std::string& text) {
-    auto floored = floorOfNumber(text);
-    if (!floored || *floored < -1 || *floored >= static_cast<long long>(kRequestLines.size()))
-        return std::nullopt;
-    return static_cast<int>(*floored);
-}
-
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
 std::string userConfigHome() {
     const char* configured = std::getenv("XDG_CONFIG_HOME");
@@ -58,12 +50,17 @@ bool isPackaged(const std::string& directory) {
     return directory.starts_with("/usr/") && !directory.starts_with("/usr/local/");
 }
 
-// Why other users could change what the folder holds, "" when they cannot.
-std::string whyOthersCouldChange(const std::string& directory) {
+// Why the folder cannot hold settings (other users could change it, or it
+// cannot be opened), "" when it can; the system running short is no answer.
+Outcome<std::string> whyNotUsable(const std::string& directory) {
     auto folder = locateFolder(directory);
-    Status trusted =
-        folder ? checkFolder(*folder, FolderOwner::UserOrRoot) : Status(folder.error());
-    return trusted ? "" : trusted.error().reason;
+    Status usable = folder ? checkFolder(*folder, FolderOwner::UserOrRoot) : Status(folder.error());
+    if (!usable && usable.error().code == ErrorCode::OutOfResources) {
+        return RunError{Ending::SystemFailure,
+                        localized("cannot open the folder {}: {}", "フォルダー {} を開けません: {}",
+                                  {directory, usable.error().reason})};
+    }
+    return usable ? "" : usable.error().reason;
 }
 
 std::array<std::string_view, kKeyCount> keyNames() {
@@ -80,23 +77,26 @@ Settings::Settings() {
         values[k] = kSettingKeys[k].fallback;
 }
 
-SettingsPlace settingsPlaceFor(const std::string& programDirectory) {
+Outcome<SettingsPlace> settingsPlaceFor(const std::string& programDirectory) {
     const std::string own = joinPath(userConfigHome(), "tovlane");
     if (isPackaged(programDirectory)) {
-        return {{own, joinPath(machineConfigHome(), "tovlane"), true},
-                PlaceReason::Packaged,
-                programDirectory};
+        return SettingsPlace{{own, joinPath(machineConfigHome(), "tovlane"), true},
+                             PlaceReason::Packaged,
+                             programDirectory};
     }
-    std::string refusal = whyOthersCouldChange(programDirectory);
+    auto refusal = whyNotUsable(programDirectory);
+    if (!refusal)
+        return refusal.error();
     if (!isWritableDirectory(programDirectory)) {
-        return {{own, refusal.empty() ? programDirectory : "", true},
-                PlaceReason::NotWritable,
-                programDirectory,
-                refusal};
+        return SettingsPlace{{own, refusal->empty() ? programDirectory : "", true},
+                             PlaceReason::NotWritable,
+                             programDirectory,
+                             *refusal};
     }
-    if (!refusal.empty())
-        return {{own, "", true}, PlaceReason::OthersCanChange, programDirectory, refusal};
-    return {{programDirectory}, PlaceReason::ProgramFolder, programDirectory};
+    if (!refusal->empty())
+        return SettingsPlace{
+            {own, "", true}, PlaceReason::OthersCanChange, programDirectory, *refusal};
+    return SettingsPlace{{programDirectory}, PlaceReason::ProgramFolder, programDirectory};
 }
 
 std::string whyThere(const SettingsPlace& place) {
@@ -215,17 +215,38 @@ Status saveSettings(INIAccess& store, const Settings& shown, const Settings& edi
     return {};
 }
 
+std::optional<long long> tcpPort(std::string_view value) {
+    auto number = wholeNumberOf(value);
+    return number && *number >= 1 && *number <= 65535 ? number : std::nullopt;
+}
+
+std::optional<long long> requestLineIndex(std::string_view value) {
+    auto floored = floorOfNumber(value);
+    if (!floored || *floored < -1 || *floored >= static_cast<long long>(kRequestLines.size()))
+        return std::nullopt;
+    return floored;
+}
+
+void Settings::setForThisRun(int key, const std::string& value, std::string_view option) {
+    values[key] = value.empty() ? std::string(kSettingKeys[key].fallback) : value;
+    origins[key] = option;
+}
+
+Outcome<long long> checkedValue(const Settings& settings, int key, const INIAccess& store) {
+    const SettingKey& row = kSettingKeys[key];
+    const std::string& value = settings.values[key];
+    if (auto number = row.rule(value))
+        return *number;
+    const std::string& option = settings.origins[key];
+    std::string subject = option.empty() ? localized("{} {} in {}", "{2} の {0} {1}",
+                                                     {row.name, quoted(value), store.ReadPath})
+                                         : option + " " + quoted(value);
+    return RunError{row.ending, localized(row.english, row.japanese, {subject})};
+}
+
 Outcome<int> protocolIndex(const Settings& settings, const INIAccess& store) {
-    const std::string& text = settings.values[kProtocolKey];
-    auto index = protocolIndexFrom(text);
-    if (!index) {
-        return RunError{
-            Ending::BadProtocolId,
-            localized("ProtocolID {} in {} cannot be used (give 0 or -1)",
-                      "{1} の ProtocolID {0} は使用できません（0 または -1 を指定してください）",
-                      {quoted(text), store.ReadPath})};
-    }
-    return *index;
+    auto index = checkedValue(settings, kProtocolKey, store);
+    return index ? Outcome<int>(static_cast<int>(*index)) : Outcome<int>(index.error());
 }
 
 Outcome<std::string_view> selectedRequestLine(const Settings& settings, const INIAccess& store) {
@@ -244,16 +265,9 @@ Outcome<std::string_view> selectedRequestLine(const Settings& settings, const IN
 }
 
 Outcome<unsigned short> portNumber(const Settings& settings, const INIAccess& store) {
-    const std::string& stored = settings.values[kPortKey];
-    // A number as the command line takes one, "+80" and "19871.0" included.
-    auto value = wholeNumberOf(stored);
-    if (!value || *value < 1 || *value > 65535) {
-        return RunError{Ending::BadPort,
-                        localized("Port {} in {} is not a whole number from 1 to 65535",
-                                  "{1} の Port {0} は 1〜65535 の整数ではありません",
-                                  {quoted(stored), store.ReadPath})};
-    }
-    return static_cast<unsigned short>(*value);
+    auto port = checkedValue(settings, kPortKey, store);
+    return port ? Outcome<unsigned short>(static_cast<unsigned short>(*port))
+                : Outcome<unsigned short>(port.error());
 }
 
 }  // namespace tovlane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,18 +19,36 @@ inline constexpr std::array<std::string_view, 1> kRequestLines = {"SEND SSTP/1.1
 // How a key's value is checked where it is used.
 enum class KeyKind { Host, Port, ProtocolId, Entry };
 
+// A key's rule: the number a value stands for, or nullopt when it is none
+// the key can take.
+using KeyRule = std::optional<long long> (*)(std::string_view value);
+// A whole number from 1 to 65535, written as a number ("+80", "19871.0").
+std::optional<long long> tcpPort(std::string_view value);
+// A number whose floor names a request line, or -1 for none.
+std::optional<long long> requestLineIndex(std::string_view value);
+
 struct SettingKey {
     std::string_view name;
     std::string_view fallback;  // what a missing or empty value stands for
     KeyKind kind;
+    // How a value is checked where it is used, whether it came from the file
+    // or from an option; free text has none. A value that fails the rule
+    // ends the run as ending, with this line, "{}" standing for the value and
+    // where it came from.
+    KeyRule rule = nullptr;
+    Ending ending = Ending::Accepted;
+    std::string_view english = {};
+    std::string_view japanese = {};
 };
 
 // Every key of the settings file, in the order the window writes them. Loading,
-// saving, the window's fields and --help all follow this table.
+// saving, the window's fields, the checks and --help all follow this table.
 inline constexpr auto kSettingKeys = std::to_array<SettingKey>({
     {"Address", "127.0.0.1", KeyKind::Host},
-    {"Port", "9801", KeyKind::Port},
-    {"ProtocolID", "0", KeyKind::ProtocolId},
+    {"Port", "9801", KeyKind::Port, tcpPort, Ending::BadPort,
+     "{} is not a whole number from 1 to 65535", "{} は 1〜65535 の整数ではありません"},
+    {"ProtocolID", "0", KeyKind::ProtocolId, requestLineIndex, Ending::BadProtocolId,
+     "{} cannot be used (give 0 or -1)", "{} は使用できません（0 または -1 を指定してください）"},
     {"AlarmFile0", "", KeyKind::Entry},
     {"AlarmFile1", "", KeyKind::Entry},
     {"AlarmFile2", "", KeyKind::Entry},
@@ -70,6 +89,13 @@ std::string keyLabel(int key);
 struct Settings {
     Settings();
     std::array<std::string, kKeyCount> values;
+    // Where each value came from: "" for the settings file (or the fallback),
+    // else the option that set it for this run.
+    std::array<std::string, kKeyCount> origins = {};
+
+    // A value for this run alone, from option; an empty one stands for the
+    // fallback, as in the file. Never saved.
+    void setForThisRun(int key, const std::string& value, std::string_view option);
 };
 
 // Why the settings file is where it is.
@@ -94,7 +120,8 @@ struct SettingsPlace {
 // which reads the machine's defaults until the first save creates it: those
 // of /etc/xdg/tovlane (the first folder of $XDG_CONFIG_DIRS) for a packaged
 // program, else the file beside the program if nobody but root can change it.
-SettingsPlace settingsPlaceFor(const std::string& programDirectory);
+// SystemFailure when the system ran short while looking.
+Outcome<SettingsPlace> settingsPlaceFor(const std::string& programDirectory);
 // The same for the running program.
 Outcome<SettingsPlace> settingsPlace();
 // Why there, in one line for --help and -v.
@@ -120,6 +147,10 @@ Outcome<Settings> loadSettings(INIAccess& store, int onlyEntry = -1);
 // byte, adding only the keys it lacks; one replacement of the file, so a
 // failure (FileUnwritable with its reason) leaves the old file whole.
 Status saveSettings(INIAccess& store, const Settings& shown, const Settings& edited);
+
+// The number a key's value stands for by the key's rule; the key's ending,
+// naming the value and where it came from, when it fails.
+Outcome<long long> checkedValue(const Settings& settings, int key, const INIAccess& store);
 
 // The stored index of the request line: -1 (none) or an index of kRequestLines.
 Outcome<int> protocolIndex(const Settings& settings, const INIAccess& store);

@@ -1,12 +1,14 @@
 #include "storage/file_io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <vector>
 
 #include "storage/localized.h"
 
@@ -78,7 +80,59 @@ Result<std::string> readOpened(FileDescriptor file) {
 
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
+// Reads a stream of unknown length in pieces, then joins them into one
+// string of the right size, freeing each piece as it goes: never more than
+// the stream's bytes twice, unlike a string that doubles as it grows.
+Result<std::string> readPieces(int fd, std::size_t limit) {
+    constexpr std::size_t kPiece = 1 << 20;
+    std::vector<std::string> pieces;
+    std::size_t total = 0;
+    for (bool ended = false; !ended;) {
+        std::string piece(kPiece, '\0');
+        std::size_t filled = 0;
+        while (filled < piece.size()) {
+            ssize_t count = ::read(fd, piece.data() + filled, piece.size() - filled);
+            if (count < 0 && errno == EAGAIN) {
+                pollfd ready{fd, POLLIN, 0};  // a stream another program made non-blocking
+                ::poll(&ready, 1, -1);
+                continue;
+            }
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0)
+                return systemError(errno, ErrorCode::FileUnreadable);
+            if (count == 0) {
+                ended = true;
+                break;
+            }
+            filled += static_cast<std::size_t>(count);
+        }
+        total += filled;
+        if (total > limit) {
+            return Error{ErrorCode::FileUnreadable,
+                         localized("it holds more than {} bytes", "{} バイトを超えています",
+                                   {std::to_string(limit)})};
+        }
+        piece.resize(filled);
+        pieces.push_back(std::move(piece));
+    }
+    std::string bytes;
+    bytes.reserve(total);
+    for (std::string& piece : pieces)
+        bytes.append(piece), std::string().swap(piece);
+    return bytes;
+}
+
 }  // namespace
+
+Result<std::string> readStream(int fd, std::size_t limit) {
+    try {
+        return readPieces(fd, limit);
+    } catch (const std::bad_alloc&) {
+        return Error{ErrorCode::OutOfResources,
+                     localized("not enough memory to read it", "読み込むメモリが足りません")};
+    }
+}
 
 Result<std::string> readRegularFile(const std::string& path) {
     return readOpened(FileDescriptor(::open(path.c_str(), kReadFlags)));

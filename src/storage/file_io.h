@@ -40,6 +40,12 @@ Result<std::string> readRegularFile(const std::string& path);
 // The same for a name in a folder held open, never following a link there.
 Result<std::string> readRegularFileAt(int folder, const std::string& name);
 
+// Everything a stream (a pipe, a terminal, a file) holds until its end, at
+// most limit bytes, waiting for it as long as it takes: FileUnreadable with
+// the reason (a directory, more than limit bytes) otherwise, OutOfResources
+// without memory. Held once, but for one piece of 1 MiB.
+Result<std::string> readStream(int fd, std::size_t limit);
+
 // The existence test for script files: a regular file after following links.
 // Directories, FIFOs, sockets and devices fail it; a relative name is taken
 // from the current directory.

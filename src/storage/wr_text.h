@@ -22,6 +22,13 @@ class WRText {
     // reason, when it cannot be read.
     Result<std::string> RFile() const;
 
+    // The same for a file the user named as a script file: FileMissing or
+    // NotRegularFile (with the reason) when it is no regular file.
+    static Result<std::string> ReadFile(const std::string& path);
+    // The same for a stream that is no named file (standard input): read to
+    // its end, up to limit bytes.
+    static Result<std::string> FromStream(int fd, std::size_t limit);
+
     // Replaces the file with WText (UTF-8, no line end added), then empties
     // WText. On failure WText is kept.
     Status WFile();

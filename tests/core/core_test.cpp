@@ -96,12 +96,12 @@ TEST(Settings, PackagedProgramsKeepEveryonesSettingsInTheirOwnFolder) {
         {"relative:/opt/conf:/etc/xdg", "/opt/conf/tovlane"}};
     for (auto [dirs, folder] : defaults) {
         dirs ? ::setenv("XDG_CONFIG_DIRS", dirs, 1) : ::unsetenv("XDG_CONFIG_DIRS");
-        auto place = settingsPlaceFor("/usr/lib/tovlane");
+        auto place = *settingsPlaceFor("/usr/lib/tovlane");
         EXPECT_EQ(place.folders.fallbackDirectory, folder) << (dirs ? dirs : "unset");
         EXPECT_NE(whyThere(place).find(std::string(folder) + "/Tovlane.ini"), std::string::npos);
     }
     ::unsetenv("XDG_CONFIG_DIRS");
-    EXPECT_EQ(settingsPlaceFor("/usr/local/lib").folders.directory, "/usr/local/lib");
+    EXPECT_EQ(settingsPlaceFor("/usr/local/lib")->folders.directory, "/usr/local/lib");
 }
 
 // The static sender's lookup: /etc/hosts, and a name that cannot exist.

@@ -88,8 +88,9 @@ class Process {
     std::shared_future<int> exit_;
 };
 
-const std::string kIni = "%INI%";  // stands for the settings file's path
-const std::string kDir = "%DIR%";  // stands for the test's directory
+const std::string kIni = "%INI%";    // stands for the settings file's path
+const std::string kDir = "%DIR%";    // stands for the test's directory
+const std::string kPort = "%PORT%";  // stands for the server's port
 
 class SendMode : public ::testing::Test {
   protected:
@@ -112,6 +113,8 @@ class SendMode : public ::testing::Test {
                   "{ printf '[Tovlane Setting]\\nAlarmFile0='; head -c "
                   "60000000 /dev/zero | tr '\\0' a; } >\"$1\"\n");
         writeFile(dir.file("closed-stdout"), "exec \"$@\" >&-\n");
+        writeFile(dir.file("piped"), "printf '%s\\r\\n%s\\n' '\\h\\s[0]pi' ped | exec \"$@\"\n");
+        writeFile(dir.file("from-folder"), "exec \"$@\" <\"${0%/*}\"\n");
         // stdout (FD=1) or stderr (FD=2) a pipe whose reader is gone.
         writeFile(dir.file("broken-pipe"),
                   "mkfifo \"$0.fifo\" && exec 3<>\"$0.fifo\" 4>\"$0.fifo\" 3<&- && rm \"$0.fifo\"\n"
@@ -156,7 +159,7 @@ class SendMode : public ::testing::Test {
 
     // tovlane with these arguments, from a directory that is not its own,
     // started through wrapper if given.
-    std::unique_ptr<Process> run(const char* args, const std::string& wrapper = "",
+    std::unique_ptr<Process> run(const std::string& args, const std::string& wrapper = "",
                                  const std::string& folder = "bin") {
         return std::make_unique<Process>(
             command({{"/usr/bin/env", "-C", dir.path(), "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"},
@@ -166,8 +169,9 @@ class SendMode : public ::testing::Test {
     }
 
     // A row's text with the settings file's path and the test directory in place.
-    std::string expand(std::string text) const {
-        for (auto [name, value] : {std::pair{kIni, settingsPath()}, {kDir, dir.path()}}) {
+    std::string expand(std::string text, int port = 0) const {
+        for (auto [name, value] :
+             {std::pair{kIni, settingsPath()}, {kDir, dir.path()}, {kPort, std::to_string(port)}}) {
             for (std::size_t at; (at = text.find(name)) != std::string::npos;)
                 text.replace(at, name.size(), value);
         }
@@ -202,7 +206,7 @@ struct Expect {
 struct Row {
     const char* name;
     std::string keys;  // lines before "AlarmFile0=x" and the server's Port; the first one counts
-    const char* args;
+    const char* args;  // %PORT% stands for the server's port, here and in the keys and err
     Setup setup;
     Expect expect;
 };
@@ -225,7 +229,7 @@ const std::string kLittleMemory = kLimited + " --as=100000000";
 std::string printed(const std::string& script) {
     return "SEND SSTP/1.1\nSender: Tovlane\nScript: " + script + "\\e\nCharset: Shift_JIS\n\n";
 }
-const std::string kEmpty1 = "AlarmFile1 は空なので、送るものがありません";
+const std::string kEmpty1 = "エントリ 1 は空なので、送るものがありません";
 
 // clang-format off
 const Row kRows[] = {
@@ -253,9 +257,9 @@ const Row kRows[] = {
     {"a Port that would clear the terminal", "Port=\x1b[2J\xc2\x9b", "0", {},
      {.status = 7, .err = kIni + " の Port \"⟦1B⟧[2J⟦C2 9B⟧\" は 1〜65535 の整数ではありません"}},
     {"unreadable file", "AlarmFile0=/proc/self/mem", "0", {},
-     {.status = 8, .err = "スクリプトファイル \"/proc/self/mem\" を読み込めません（AlarmFile0）: Input/output error"}},
+     {.status = 8, .err = "エントリ 0 のスクリプトファイル \"/proc/self/mem\" を読み込めません: Input/output error"}},
     {"a script file that never ends", "AlarmFile0=/proc/self/pagemap", "0", {},
-     {.status = 8, .err = "スクリプトファイル \"/proc/self/pagemap\" を読み込めません（AlarmFile0）: "
+     {.status = 8, .err = "エントリ 0 のスクリプトファイル \"/proc/self/pagemap\" を読み込めません: "
                 "読み込むあいだも大きくなり続けています"}},
     {"refused", "", "0", {}, {.status = 9}},
     {"unknown host", "Address=no-such-host.invalid", "0", {}, {.status = 9}},
@@ -266,8 +270,8 @@ const Row kRows[] = {
     {"never answers", "", "0", {"--mode silent"}, {.hangs = true, .script = "x"}},
     {"420 without a line end", "", "0", {"--status 420 --unterminated"}, {.status = 1, .script = "x"}},
     // A reset after the whole status line keeps the verdict; before its end it is no reply.
-    {"200, then a reset", "", "0", {"--reset"}, {.script = "x"}},
-    {"420, then a reset", "", "-v 0", {"--status 420 --reset"},
+    {"200, then a reset", "", "0", {"--status-only --reset"}, {.script = "x"}},
+    {"420, then a reset", "", "-v 0", {"--status 420 --status-only --reset"},
      {.status = 1, .err = "サーバーの応答: SSTP/1.1 420 Refuse\ntovlane: サーバーが受け付けませんでした",
       .errIsPart = true, .script = "x"}},
     {"a reset inside the status line", "", "0", {"--unterminated --reset"}, {.status = 9, .script = "x"}},
@@ -277,9 +281,9 @@ const Row kRows[] = {
     {"settings are a link loop", "", "0", {.settingsFile = "/usr/bin/ln -s Tovlane.ini"},
      {.status = 11, .err = kIni + " を読み込めません: Too many levels of symbolic links"}},
     {"no descriptor for the socket", "", "0", {.wrapper = kLimited + " --nofile=5:5"},
-     {.status = 12, .err = "接続できません: Too many open files"}},
+     {.status = 12, .err = "127.0.0.1 ポート 1 に接続できません: Too many open files"}},
     {"no memory for the script", "AlarmFile0=big.txt", "0", {.wrapper = kLittleMemory},
-     {.status = 12, .err = "スクリプトファイル \"big.txt\" を読み込めません（AlarmFile0）: "
+     {.status = 12, .err = "エントリ 0 のスクリプトファイル \"big.txt\" を読み込めません: "
                            "読み込むメモリが足りません（200000000 バイト）"}},
     {"no memory for a literal entry", "", "0",
      {.settingsFile = "/bin/sh %DIR%/big-entry", .wrapper = kLittleMemory},
@@ -290,7 +294,7 @@ const Row kRows[] = {
     {"no descriptor for the hosts file", "Address=localhost", "0",
      {.wrapper = kLimited + " --nofile=5:5"},
      {.status = 12,
-      .err = "接続できません: ホスト名が見つかりません（ファイル記述子が足りません）"}},
+      .err = "localhost ポート 1 に接続できません: ホスト名が見つかりません（ファイル記述子が足りません）"}},
     {"print into a pipe nobody reads", "", "--print 0", {.wrapper = kBrokenPipe + "1 " + kPipe},
      {.status = 13, .err = "標準出力に書き込めません: Broken pipe"}},
     {"nobody reads the explanation: the script still goes", "", "-v 0",
@@ -302,7 +306,7 @@ const Row kRows[] = {
      {.status = 7, .err = "Port \"http\" in " + kIni + " is not a whole number from 1 to 65535"}},
     {"explained in English", "", "-v 0", {.wrapper = "/usr/bin/env LANG=C LC_MESSAGES=en_GB"},
      {.status = 9,
-      .err = "connecting to the address 127.0.0.1\ntovlane: cannot connect: Connection refused\n",
+      .err = "connecting to the address 127.0.0.1\ntovlane: cannot connect to 127.0.0.1 port 1: Connection refused\n",
       .errIsPart = true}},
     {"print into a full disk", "", "--print 0", {.wrapper = kToFullDisk},
      {.status = 13, .err = "標準出力に書き込めません: No space left on device"}},
@@ -311,7 +315,7 @@ const Row kRows[] = {
      {.out = printed("あ～?⟦1B⟧]0;x⟦07⟧\\e")}},
     {"print: a NUL in a file", "AlarmFile0=nul.txt", "--print 0", {}, {.out = printed("a⟦00⟧b")}},
     {"print: no settings file yet", "", "--print 0", {.settingsFile = "/usr/bin/true"},
-     {.status = 5, .err = "AlarmFile0 は空なので、送るものがありません（設定ファイル " + kIni +
+     {.status = 5, .err = "エントリ 0 は空なので、送るものがありません（設定ファイル " + kIni +
                 " はまだありません。tovlane で設定画面を開けます）"}},
     {"on a terminal, a silent end says why", "", "1", {.wrapper = kOnTerminal},
      {.status = 5, .out = "tovlane: " + kEmpty1 + "\r\n"}},
@@ -327,6 +331,45 @@ const Row kRows[] = {
     {"a settings folder someone else made", "", "0",
      {.wrapper = kNobody + "XDG_CONFIG_HOME=%DIR%/shared"},
      {.status = 11, .err = "フォルダー %DIR%/shared/tovlane はほかのユーザーのものなので使えません"}},
+    // The grammar: options anywhere, combined, ended by "--"; a number is an entry.
+    {"an option after the entry", "AlarmFile3=three", "3 -v", {"--mode reply"},
+     {.err = "エントリ 3 はスクリプトそのものです（" + kIni + " の AlarmFile3）", .errIsPart = true,
+      .script = "three"}},
+    {"options combined, the later wins", "", "-vq 1", {.wrapper = kOnTerminal}, {.status = 5}},
+    {"-- ends the options", "AlarmFile3=three", "-- 3", {"--mode reply"}, {.script = "three"}},
+    {"an unknown option", "", "--foo 0", {},
+     {.status = 2, .err = "オプション \"--foo\" はありません（使い方は tovlane --help）"}},
+    {"an option without its value", "", "0 --port", {},
+     {.status = 2, .err = "オプション --port には値 N が必要です（使い方は tovlane --help）"}},
+    {"two entries", "", "-q 3 4", {},
+     {.status = 2, .err = "エントリが \"3\" と \"4\" の 2 つあります。1 つにしてください（使い方は tovlane --help）"}},
+    {"a negative number is an entry", "", "-1", {},
+     {.status = 4, .err = "コマンドライン \"-1\" のエントリ -1 はありません（0〜9 を指定してください）"}},
+    // One-off scripts go to the settings' destination; --script is never a path.
+    {"--script", "", "--script=hello.txt", {"--mode reply"}, {.script = "hello.txt"}},
+    {"--file", "", "--file hello.txt", {"--mode reply"},
+     {.script = "\\h\\s[0]\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\\e"}},
+    {"--file that is missing", "", "--file missing.txt", {},
+     {.status = 8, .err = "--file のスクリプトファイル \"missing.txt\" を読み込めません: No such file or directory"}},
+    {"a script piped in", "", "-", {.server = "--mode reply", .wrapper = "/bin/sh %DIR%/piped"},
+     {.script = "\\h\\s[0]piped"}},
+    {"standard input empty", "", "--print -", {},
+     {.status = 5, .err = "標準入力にスクリプトがないので、送るものがありません"}},
+    {"standard input a folder", "", "-", {.wrapper = "/bin/sh %DIR%/from-folder"},
+     {.status = 8, .err = "標準入力からスクリプトを読めません: Is a directory"}},
+    // A destination for this run, checked as the settings' is.
+    {"--port for this run", "Port=1", "--port %PORT% 0", {"--mode reply"}, {.script = "x"}},
+    {"--address and --port", "Port=1", "--address ::1 --port=%PORT% 0", {"--bind ::1"}, {.script = "x"}},
+    {"--port checked as Port is", "", "--port \x1b[2J 0", {},
+     {.status = 7, .err = "--port \"⟦1B⟧[2J\" は 1〜65535 の整数ではありません"}},
+    // A time limit, whose end names the step; a verdict that came before it stands.
+    {"no answer within --timeout", "", "-v --timeout 0.2 0", {"--mode silent"},
+     {.status = 14, .err = "127.0.0.1 ポート %PORT% の応答を待つうちに時間切れになりました",
+      .errIsPart = true, .script = "x"}},
+    {"a verdict before the time limit", "", "--timeout=0.2 0", {"--status 420 --status-only --mode keep-open"},
+     {.status = 1, .script = "x"}},
+    {"--timeout 0", "", "--timeout 0 0", {},
+     {.status = 2, .err = "--timeout \"0\" は 0 より大きく 1 年以下の秒数ではありません（使い方は tovlane --help）"}},
     // Nothing another user can plant reaches a run: their links, a program folder they may write.
     {"another user's link at the settings file", "", "0",
      {.settingsFile = "/bin/sh %DIR%/foreign-link", .otherUser = true},
@@ -345,7 +388,7 @@ const Row kRows[] = {
                 kIni + " を既定値として読みます）\ntovlane: 設定ファイル " + kIni + " を読み込みました",
       .errIsPart = true}},
     {"explained: refused", "", "-v 0", {},
-     {.status = 9, .err = "アドレス 127.0.0.1 に接続します\ntovlane: 接続できません: Connection refused\n",
+     {.status = 9, .err = "アドレス 127.0.0.1 に接続します\ntovlane: 127.0.0.1 ポート 1 に接続できません: Connection refused\n",
       .errIsPart = true}},
     // A refusal dressed up as an acceptance stays a refusal, on one line.
     {"explained: 512", "", "--verbose 0", {"--status 512 --reason Invisible\r\x1b[2Ktovlane:OK"},
@@ -353,7 +396,8 @@ const Row kRows[] = {
                 "サーバーが受け付けませんでした: SSTP/1.1 512 Invisible⟦0D⟧⟦1B⟧[2Ktovlane:OK\n",
       .errIsPart = true, .script = "x"}},
     {"explained: empty", "", "-v 1", {},
-     {.status = 5, .err = "設定ファイル " + kIni + " を読み込みました\ntovlane: " + kEmpty1, .errIsPart = true}}};
+     {.status = 5, .err = "設定ファイル " + kIni + " を読み込みました\ntovlane: " + kEmpty1 + "（" + kIni + " の AlarmFile1）",
+      .errIsPart = true}}};
 // clang-format on
 
 // Why this machine cannot hide /proc from a run (a chroot or a container has
@@ -398,21 +442,18 @@ TEST_F(SendMode, EveryWayARunEnds) {
         }
         std::filesystem::remove(dir.file("received"));
         int port = row.setup.server == kNothingListens ? 1 : startServer(row.setup.server);
-        std::string keys = row.keys;  // %PORT% stands for the server's port
-        if (std::size_t at = keys.find("%PORT%"); at != std::string::npos)
-            keys.replace(at, 6, std::to_string(port));
-        writeFile(settingsPath(), "[Tovlane Setting]\r\n" + keys +
+        writeFile(settingsPath(), "[Tovlane Setting]\r\n" + expand(row.keys, port) +
                                       "\nAlarmFile0=x\nPort=" + std::to_string(port) + "\n");
         if (*row.setup.settingsFile != '\0') {
             std::filesystem::remove(settingsPath());
             Process(command({words(expand(row.setup.settingsFile)), {settingsPath()}})).wait();
         }
 
-        auto sender = run(row.args, expand(row.setup.wrapper), row.setup.program);
+        auto sender = run(expand(row.args, port), expand(row.setup.wrapper), row.setup.program);
         int status = sender->wait(row.expect.hangs ? 1s : 20s);
         EXPECT_EQ(status, row.expect.hangs ? -2 : row.expect.status);
         EXPECT_EQ(sender->out(), row.expect.out);
-        std::string err = sender->err(), message = expand(row.expect.err);
+        std::string err = sender->err(), message = expand(row.expect.err, port);
         if (row.expect.errIsPart)
             EXPECT_NE(err.find(message), std::string::npos) << err;
         else
@@ -506,7 +547,7 @@ TEST_F(SendMode, NotifyShowsWhyARunFailed) {
     auto failed = run("--notify 1", notifier);
     EXPECT_EQ(failed->wait(), 5);
     EXPECT_EQ(failed->err(), "") << "the desktop said it, and stderr is no terminal";
-    const std::string why = "AlarmFile1 は空なので、送るものがありません";
+    const std::string why = kEmpty1;
     EXPECT_EQ(readFile(dir.file("notified")),
               "--app-name=Tovlane|--icon=tovlane|Tovlane|" + why + "|");
     // No notifier, or one that cannot show it (no session bus): stderr says it.
