@@ -3,9 +3,9 @@
 # entry, side by side (peak memory against twice the script plus 8 MiB, and
 # the time of the literal entry against the file's); the same from CP932
 # script files, double-byte text and half-width katakana, then from a CP932
-# literal entry and with --print, against the same limit; then a small entry
-# sent while another entry holds the 100 MB, against the settings file plus
-# 8 MiB.
+# literal entry and with --print, and piped in, against the same limit; then
+# a small entry sent while another entry holds the 100 MB, against the
+# settings file plus 8 MiB.
 # Usage: bench/memory.sh [MEGABYTES]   (default 100)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,6 +61,10 @@ echo "tovlane 0, a CP932 literal entry  vs  tovlane --print 0, the script file (
 # shellcheck disable=SC2016  # $0 is the shell's own, set to the program
 build/bin/bench-measure 3 "$work/literal932/tovlane" 0 -- \
     /bin/sh -c 'exec "$0" --print 0 >/dev/null' "$work/file/tovlane" | grep -v runs
+echo "tovlane -, the script piped in  vs  tovlane --file, the same script file:"
+# shellcheck disable=SC2016  # $0 and $1 are the shell's own
+build/bin/bench-measure 3 /bin/sh -c 'cat "$1" | exec "$0" -' "$work/file/tovlane" "$work/big.txt" -- \
+    "$work/file/tovlane" --file "$work/big.txt" | grep -v runs
 echo "tovlane 0, a short entry, while entry 1 holds the script (limit the file + 8 MiB" \
     "= $(($(stat -c %s "$work/unused/Tovlane.ini") / 1024 + 8192)) KiB):"
 build/bin/bench-measure 3 "$work/unused/tovlane" 0 | grep 'peak RSS'

@@ -4,10 +4,12 @@
 #include <regex>
 #include <sstream>
 #include <system_error>
+#include <tuple>
 
 #include "core/command_line.h"
 #include "core/exit_status.h"
 #include "core/host_lookup.h"
+#include "core/options.h"
 #include "core/output.h"
 #include "core/settings.h"
 #include "core/sstp_reply.h"
@@ -194,6 +196,82 @@ TEST(Output, EscapesExactlyTheInvisibleCharacters) {
         EXPECT_EQ(visibleText(text) != text, invisible) << code << " " << name;
     }
     EXPECT_GT(escaped, 150);
+}
+
+// Which words are options and which the entry, as the table reads them.
+TEST(CommandLine, OptionsAnywhereAndNumbersAreEntries) {
+    // The arguments, the words left, and the options given with their values.
+    const std::tuple<std::vector<const char*>, const char*, const char*> cases[] = {
+        {{"-vq", "3"}, "3", "quiet="},
+        {{"3", "-q", "--verbose"}, "3", "verbose="},
+        {{"--port=80", "--port", "-1", "-1e3"}, "-1e3", "port=-1"},
+        {{"--", "-v", "--x"}, "-v --x", ""},
+        {{"--script", "--file", "-"}, "", "script=--file"},
+        {{" 3 ", "4"}, " 3  4", ""}};
+    for (const auto& [args, words, given] : cases) {
+        std::vector<const char*> argv = {"tovlane"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+        ASSERT_TRUE(line.ok()) << words;
+        std::string joined, options;
+        for (const std::string& word : line->words)
+            joined += (joined.empty() ? "" : " ") + word;
+        for (const OptionRow& row : kOptions) {
+            if (line->has(row.option))
+                options += std::string(row.name.substr(2)) + "=" + line->value(row.option);
+        }
+        EXPECT_EQ(joined, words);
+        EXPECT_EQ(options, given) << words;
+    }
+    for (const char* bad : {"--versio", "-vz", "--print=1", "--timeout"}) {
+        const char* argv[] = {"tovlane", bad};
+        EXPECT_EQ(parseCommandLine(2, argv).error().code, Ending::BadCommandLine) << bad;
+    }
+    for (auto [text, ok] : {std::pair{"0.5", true},
+                            {"10", true},
+                            {".5", true},
+                            {"0", false},
+                            {"1e3", false},
+                            {"+1", false},
+                            {"1.", true},
+                            {"1..2", false},
+                            {".", false},
+                            {"31536001", false},
+                            {"5s", false}})
+        EXPECT_EQ(timeoutSeconds(text).ok(), ok) << text;
+}
+
+// The README lists the options as --help does, and each manual page
+// describes every option, and "-", and nothing else.
+TEST(Options, ReadmeAndManualPagesListTheTable) {
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    const auto lines = optionHelpLines();
+    ::unsetenv("LC_ALL");
+    const std::string readme = readFile(std::string(SOURCE_DIR) + "/README.md");
+    for (const std::string& line : lines)
+        EXPECT_NE(readme.find("\n" + line + "\n"), std::string::npos) << line;
+    auto roff = [](std::string_view text) {
+        return std::regex_replace(std::string(text), std::regex("-"), "\\-");
+    };
+    for (auto [file, heading] :
+         {std::pair{"/data/tovlane.1", ".SH OPTIONS"}, {"/data/ja/tovlane.1", ".SH オプション"}}) {
+        std::string page = readFile(std::string(SOURCE_DIR) + file);
+        page.erase(0, page.find(heading));
+        page.erase(page.find("\n.SH", 1));
+        std::size_t tags = 0;
+        for (std::size_t at = 0; (at = page.find(".TP\n", at)) != std::string::npos; at += 4)
+            ++tags;
+        EXPECT_EQ(tags, kOptions.size() + 1) << file;
+        for (const OptionRow& row : kOptions) {
+            std::string tag =
+                row.letter != 0
+                    ? ".BR \\-" + std::string(1, row.letter) + " \", \" " + roff(row.name)
+                : !row.argument.empty()
+                    ? ".BI " + roff(row.name) + " \" " + std::string(row.argument) + "\""
+                    : ".B " + roff(row.name);
+            EXPECT_NE(page.find(".TP\n" + tag + "\n"), std::string::npos) << file << ": " << tag;
+        }
+    }
 }
 
 // The README and the manual pages list exactly the endings --help prints.
