@@ -81,14 +81,18 @@ inline constexpr auto kEndings = std::to_array<EndingRow>({
      "プログラム自身の不具合 (報告してください)"},
 });
 
-constexpr bool endingsInOrder() {
-    for (std::size_t i = 0; i < kEndings.size(); ++i) {
-        if (static_cast<std::size_t>(kEndings[i].ending) != i)
+// Whether a table lists every value of its enum once, in order, so that a
+// value finds its row by index: key gives a row's value.
+template <typename Table, typename Key>
+constexpr bool inEnumOrder(const Table& table, Key key) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (static_cast<std::size_t>(key(table[i])) != i)
             return false;
     }
     return true;
 }
-static_assert(endingsInOrder(), "kEndings lists every Ending once, in order");
+static_assert(inEnumOrder(kEndings, [](const EndingRow& row) { return row.ending; }),
+              "kEndings lists every Ending once, in order");
 
 constexpr const EndingRow& endingRow(Ending ending) {
     return kEndings[static_cast<std::size_t>(ending)];

@@ -4,11 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstring>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "core/command_line.h"
 #include "core/exit_status.h"
@@ -24,7 +21,6 @@
 #include "storage/file_io.h"
 #include "storage/localized.h"
 #include "storage/text_codec.h"
-#include "storage/wr_text.h"
 
 namespace tovlane {
 namespace {

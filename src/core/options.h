@@ -60,14 +60,8 @@ inline constexpr auto kOptions = std::to_array<OptionRow>({
     {Option::Version, "--version", 0, "", "show the version", "バージョンを表示します"},
 });
 
-constexpr bool optionsInOrder() {
-    for (std::size_t i = 0; i < kOptions.size(); ++i) {
-        if (static_cast<std::size_t>(kOptions[i].option) != i)
-            return false;
-    }
-    return true;
-}
-static_assert(optionsInOrder(), "kOptions lists every Option once, in order");
+static_assert(inEnumOrder(kOptions, [](const OptionRow& row) { return row.option; }),
+              "kOptions lists every Option once, in order");
 
 constexpr const OptionRow& optionRow(Option option) {
     return kOptions[static_cast<std::size_t>(option)];
