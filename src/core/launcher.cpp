@@ -26,6 +26,11 @@ namespace tovlane {
 namespace {
 
 constexpr const char* kSettingsProgram = "tovlane-settings";
+static_assert(std::all_of(kOptions.begin(), kOptions.end(),
+                          [](const OptionRow& row) {
+                              return row.setting.empty() || keyNamed(row.setting) < kKeyCount;
+                          }),
+              "an option replaces a key of the settings, by its name");
 
 // A silent end says why when asked to explain, when printing, or when a
 // person at a terminal would otherwise see nothing at all; from a hotkey,
@@ -146,9 +151,9 @@ void writeRequest(LineWriter& out, std::string_view request) {
 // an option replaces a setting for this run alone, checked by the same rule.
 Outcome<Destination> destinationOf(Settings& settings, const INIAccess& store,
                                    const CommandLine& line) {
-    for (auto [option, key] : {std::pair{Option::Address, kAddressKey}, {Option::Port, kPortKey}}) {
-        if (line.has(option))
-            settings.setForThisRun(key, line.value(option), optionRow(option).name);
+    for (const OptionRow& row : kOptions) {
+        if (!row.setting.empty() && line.has(row.option))
+            settings.setForThisRun(keyNamed(row.setting), line.value(row.option), row.name);
     }
     auto requestLine = selectedRequestLine(settings, store);
     if (!requestLine)

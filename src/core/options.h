@@ -31,6 +31,7 @@ struct OptionRow {
     std::string_view argument;  // "TEXT", or "" for an option that takes none
     std::string_view english;   // the line --help shows beside it
     std::string_view japanese;
+    std::string_view setting = {};  // the settings' key it replaces for one run, if any
 };
 
 // Every option, in the order --help lists them: parsing, --help, the usage
@@ -51,9 +52,9 @@ inline constexpr auto kOptions = std::to_array<OptionRow>({
     {Option::File, "--file", 0, "PATH", "send the script file PATH",
      "スクリプトファイル PATH を送ります"},
     {Option::Address, "--address", 0, "HOST", "send to HOST this time, not to Address",
-     "今回だけ Address ではなく HOST へ送ります"},
+     "今回だけ Address ではなく HOST へ送ります", "Address"},
     {Option::Port, "--port", 0, "N", "send to port N this time, not to Port",
-     "今回だけ Port ではなくポート N へ送ります"},
+     "今回だけ Port ではなくポート N へ送ります", "Port"},
     {Option::Timeout, "--timeout", 0, "SECONDS", "give up after SECONDS (a decimal number > 0)",
      "SECONDS 秒 (0 より大きい 10 進数) であきらめます"},
     {Option::Help, "--help", 'h', "", "show this help", "この説明を表示します"},

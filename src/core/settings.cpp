@@ -215,18 +215,6 @@ Status saveSettings(INIAccess& store, const Settings& shown, const Settings& edi
     return {};
 }
 
-std::optional<long long> tcpPort(std::string_view value) {
-    auto number = wholeNumberOf(value);
-    return number && *number >= 1 && *number <= 65535 ? number : std::nullopt;
-}
-
-std::optional<long long> requestLineIndex(std::string_view value) {
-    auto floored = floorOfNumber(value);
-    if (!floored || *floored < -1 || *floored >= static_cast<long long>(kRequestLines.size()))
-        return std::nullopt;
-    return floored;
-}
-
 void Settings::setForThisRun(int key, const std::string& value, std::string_view option) {
     values[key] = value.empty() ? std::string(kSettingKeys[key].fallback) : value;
     origins[key] = option;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/command_line.h"
 #include "core/exit_status.h"
 #include "storage/ini_access.h"
 
@@ -22,10 +23,20 @@ enum class KeyKind { Host, Port, ProtocolId, Entry };
 // A key's rule: the number a value stands for, or nullopt when it is none
 // the key can take.
 using KeyRule = std::optional<long long> (*)(std::string_view value);
+
 // A whole number from 1 to 65535, written as a number ("+80", "19871.0").
-std::optional<long long> tcpPort(std::string_view value);
+inline std::optional<long long> tcpPort(std::string_view value) {
+    auto number = wholeNumberOf(value);
+    return number && *number >= 1 && *number <= 65535 ? number : std::nullopt;
+}
+
 // A number whose floor names a request line, or -1 for none.
-std::optional<long long> requestLineIndex(std::string_view value);
+inline std::optional<long long> requestLineIndex(std::string_view value) {
+    auto floored = floorOfNumber(value);
+    if (!floored || *floored < -1 || *floored >= static_cast<long long>(kRequestLines.size()))
+        return std::nullopt;
+    return floored;
+}
 
 struct SettingKey {
     std::string_view name;
@@ -61,6 +72,13 @@ inline constexpr auto kSettingKeys = std::to_array<SettingKey>({
     {"AlarmFile9", "", KeyKind::Entry},
 });
 inline constexpr int kKeyCount = static_cast<int>(kSettingKeys.size());
+
+constexpr int keyNamed(std::string_view name) {
+    return static_cast<int>(
+        std::find_if(kSettingKeys.begin(), kSettingKeys.end(),
+                     [name](const SettingKey& key) { return key.name == name; }) -
+        kSettingKeys.begin());
+}
 
 constexpr int keyOfKind(KeyKind kind) {
     return static_cast<int>(
