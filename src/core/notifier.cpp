@@ -16,12 +16,15 @@ namespace tovlane {
 
 namespace {
 
-// Notification servers read the body as markup: escaped, a server's reason
-// or a settings value shows as written, never as a link or a style.
+// Notification servers read the body as markup, and notify-send reads
+// backslash escapes (\074 for "<") before that: escaped for both, a server's
+// reason or a settings value shows as written, never as a link or a style.
 std::string plainBody(std::string_view reason) {
     std::string body;
     for (char c : visibleText(reason)) {
-        if (c == '&')
+        if (c == '\\')
+            body += "\\\\";
+        else if (c == '&')
             body += "&amp;";
         else if (c == '<')
             body += "&lt;";
@@ -37,7 +40,8 @@ std::string plainBody(std::string_view reason) {
 
 bool notifyDesktop(std::string_view reason) {
     std::string body = plainBody(reason);
-    const char* argv[] = {"notify-send", "--app-name=Tovlane", "--icon=tovlane",
+    // "--": a reason that starts with "--" is no option of notify-send's.
+    const char* argv[] = {"notify-send", "--app-name=Tovlane", "--icon=tovlane", "--",
                           "Tovlane",     body.c_str(),         nullptr};
     // What the notifier says of itself (no session bus, say) is not the
     // user's business: a failure falls back to stderr anyway.

@@ -37,6 +37,7 @@ void take(CommandLine& line, const OptionRow& row, std::string value) {
         line.given[static_cast<std::size_t>(other)].reset();
     }
     line.given[static_cast<std::size_t>(row.option)] = std::move(value);
+    ++line.times[static_cast<std::size_t>(row.option)];
 }
 
 // The value of an option that takes one: what stands after "=", or else the
@@ -83,8 +84,8 @@ Outcome<> takeShort(CommandLine& line, std::string_view word, int& i, int argc,
                     const char* const* argv) {
     for (std::size_t at = 1; at < word.size(); ++at) {
         const OptionRow* row = findOption("", word[at]);
-        if (row == nullptr)
-            return unknownOption(std::string("-") + word[at]);
+        if (row == nullptr)  // "-" itself is no letter of an option: name the whole word
+            return unknownOption(word[at] == '-' ? std::string(word) : std::string("-") + word[at]);
         if (row->argument.empty()) {
             take(line, *row, "");
             continue;
@@ -115,7 +116,7 @@ Outcome<CommandLine> parseCommandLine(int argc, const char* const* argv) {
         if (word == "--")
             optionsEnded = true;
         else if (word == "-")
-            line.standardInput = true;
+            ++line.standardInput;
         else if (word.starts_with("--"))
             taken = takeLong(line, word, i, argc, argv);
         else

@@ -73,9 +73,11 @@ struct CommandLine {
     // Each option's value as given ("" for one that takes none), when given;
     // of an option given twice, the later.
     std::array<std::optional<std::string>, kOptions.size()> given = {};
+    // How often each option was given.
+    std::array<int, kOptions.size()> times = {};
     // The words that are no option: the entry, when there is one.
     std::vector<std::string> words = {};
-    bool standardInput = false;  // "-": the script comes from standard input
+    int standardInput = 0;       // how often "-" (the script from standard input) was given
     bool optionSyntax = false;   // any option, "-" or "--": the words are taken one by one
 
     bool has(Option option) const { return given[static_cast<std::size_t>(option)].has_value(); }
@@ -85,7 +87,8 @@ struct CommandLine {
 };
 
 // Reads the command line: options before or after the words, "--" ending
-// them, short ones combined ("-vq"), "--name=value" or "--name value". A word
+// them, short ones combined ("-vq"), "--name=value" or "--name value"; of an
+// option given twice, the later value counts. A word
 // that reads as a number is a word, never an option ("-1" is entry -1).
 // BadCommandLine, with a line naming the word, for an unknown option, a missing
 // value, or a value given to an option that takes none. -v and -q cancel each

@@ -129,13 +129,12 @@ Outcome<std::string> scriptFromInput(const ScriptContext& context) {
 }  // namespace
 
 Outcome<ScriptSource> scriptSourceOf(const CommandLine& line) {
-    std::vector<ScriptSource> named;
-    if (line.has(Option::Script))
-        named.push_back({Kind::Text, line.value(Option::Script)});
-    if (line.has(Option::File))
-        named.push_back({Kind::File, line.value(Option::File)});
-    if (line.standardInput)
-        named.push_back({Kind::Input});
+    std::vector<ScriptSource> named;  // each one given, a repeated one as often as given
+    for (auto [option, kind] : {std::pair{Option::Script, Kind::Text}, {Option::File, Kind::File}}) {
+        for (int i = 0; i < line.times[static_cast<std::size_t>(option)]; ++i)
+            named.push_back({kind, line.value(option)});
+    }
+    named.insert(named.end(), static_cast<std::size_t>(line.standardInput), {Kind::Input});
     if (line.words.size() > 1 && line.optionSyntax) {
         return badCommandLine(
             "two entries, {} and {}: give one (see tovlane --help)",

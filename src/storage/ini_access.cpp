@@ -66,14 +66,17 @@ Result<FileSpot> INIAccess::spotIn(const std::string& directory, FolderOwner own
         return folder.error();
     if (auto trusted = checkFolder(*folder, owner); !trusted)
         return trusted.error();
-    auto file = locateFileIn(*folder, FileName);
+    const std::string folderPath = folder->folderPath;
+    auto file = locateFileIn(std::move(*folder), FileName);
     if (!file)
         return file.error();
     // The user's own link led elsewhere: that folder must be as safe.
-    if (file->folderPath != folder->folderPath) {
+    if (file->folderPath != folderPath) {
         if (auto trusted = checkFolder(*file, FolderOwner::UserOrRoot); !trusted)
             return trusted.error();
     }
+    if (auto trusted = checkFile(*file); !trusted)
+        return trusted.error();
     return file;
 }
 

@@ -3,7 +3,11 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <endian.h>
+#include <linux/posix_acl.h>
+#include <linux/posix_acl_xattr.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -114,21 +118,130 @@ std::string modeText(mode_t mode) {
     return text;
 }
 
-// Who besides this user and root may write in a folder: "" for nobody.
-std::string otherWriters(const struct stat& folder) {
-    const std::string mode = modeText(folder.st_mode);
-    if ((folder.st_mode & S_IWOTH) != 0)
-        return localized("every user may write in it (mode {})",
-                         "すべてのユーザーが書き込めます（モード {}）", {mode});
-    if ((folder.st_mode & S_IWGRP) == 0)
+std::string userName(uid_t uid) {
+    std::string name = std::to_string(uid);
+    eachUser([&](const passwd& user) {
+        if (user.pw_uid == uid)
+            name = user.pw_name;
+    });
+    return name;
+}
+
+// The access control list of an open entry as the kernel keeps it: "" when it
+// has none beyond its mode, nullopt when it cannot be read. An O_PATH
+// descriptor is read through /proc.
+std::optional<std::string> accessControlList(int fd) {
+    constexpr const char* kName = "system.posix_acl_access";
+    std::string list(1024, '\0');
+    ssize_t size = ::fgetxattr(fd, kName, list.data(), list.size());
+    if (size < 0 && errno == EBADF) {
+        const std::string viaProc = "/proc/self/fd/" + std::to_string(fd);
+        size = ::getxattr(viaProc.c_str(), kName, list.data(), list.size());
+    }
+    if (size < 0 && (errno == ENODATA || errno == ENOTSUP))
         return "";
-    auto entry = groupEntry(folder.st_gid);
-    if (!entry || groupHasAnotherMember(folder.st_gid, *entry)) {
-        const std::string name = entry ? entry->name : std::to_string(folder.st_gid);
-        return localized("the members of its group {} may write in it (mode {})",
-                         "グループ {} のメンバーが書き込めます（モード {}）", {name, mode});
+    if (size < 0)
+        return std::nullopt;
+    list.resize(static_cast<std::size_t>(size));
+    return list;
+}
+
+// Who the list lets write besides the owner, as far as its mask allows: the
+// users it names and the groups (the owning one among them).
+struct ListedWriters {
+    std::vector<uid_t> users;
+    std::vector<gid_t> groups;
+};
+
+std::optional<ListedWriters> writersListed(std::string_view list) {
+    posix_acl_xattr_header header{};
+    if (list.size() < sizeof header || (list.size() - sizeof header) % sizeof(posix_acl_xattr_entry))
+        return std::nullopt;
+    std::memcpy(&header, list.data(), sizeof header);
+    if (le32toh(header.a_version) != POSIX_ACL_XATTR_VERSION)
+        return std::nullopt;
+    std::vector<posix_acl_xattr_entry> entries((list.size() - sizeof header) /
+                                               sizeof(posix_acl_xattr_entry));
+    std::memcpy(entries.data(), list.data() + sizeof header, list.size() - sizeof header);
+    unsigned mask = ACL_WRITE;
+    for (const auto& entry : entries) {
+        if (le16toh(entry.e_tag) == ACL_MASK)
+            mask = le16toh(entry.e_perm);
+    }
+    ListedWriters writers;
+    for (const auto& entry : entries) {
+        const unsigned tag = le16toh(entry.e_tag), id = le32toh(entry.e_id);
+        if ((le16toh(entry.e_perm) & mask & ACL_WRITE) == 0)
+            continue;
+        if (tag == ACL_USER)
+            writers.users.push_back(id);
+        if (tag == ACL_GROUP)
+            writers.groups.push_back(id);
+        if (tag == ACL_GROUP_OBJ)
+            writers.groups.push_back(gid_t(-1));  // the owning group, by its status
+    }
+    return writers;
+}
+
+std::string groupWriters(gid_t gid, const std::string& how) {
+    auto entry = groupEntry(gid);
+    if (entry && !groupHasAnotherMember(gid, *entry))
+        return "";
+    const std::string name = entry ? entry->name : std::to_string(gid);
+    return localized("the members of the group {} may write to it ({})",
+                     "グループ {} のメンバーが書き込めます（{}）", {name, how});
+}
+
+// Who besides this user and root may write to an entry (a folder or a file),
+// open as fd with this status: "" for nobody. Its mode; and where the group
+// bits let anyone write (they are the mask of an access control list), its
+// group and each user and group its list names.
+std::string otherWriters(int fd, const struct stat& info) {
+    const std::string mode = localized("mode {}", "モード {}", {modeText(info.st_mode)});
+    if ((info.st_mode & S_IWOTH) != 0)
+        return localized("every user may write to it ({})", "すべてのユーザーが書き込めます（{}）",
+                         {mode});
+    if ((info.st_mode & S_IWGRP) == 0)
+        return "";
+    auto list = accessControlList(fd);
+    auto listed = list && !list->empty() ? writersListed(*list) : std::nullopt;
+    if (!list || (!list->empty() && !listed)) {
+        return localized("who may write to it cannot be told ({})",
+                         "だれが書き込めるかわかりません（{}）", {mode});
+    }
+    if (!listed)  // no list: the owning group, by the mode
+        return groupWriters(info.st_gid, mode);
+    const std::string byList = localized("by its access control list", "アクセス制御リストにより");
+    for (uid_t user : listed->users) {
+        if (!trustedUser(user)) {
+            return localized("the user {} may write to it ({})", "ユーザー {} が書き込めます（{}）",
+                             {userName(user), byList});
+        }
+    }
+    for (gid_t group : listed->groups) {
+        std::string who = groupWriters(group == gid_t(-1) ? info.st_gid : group,
+                                       group == gid_t(-1) ? mode : byList);
+        if (!who.empty())
+            return who;
     }
     return "";
+}
+
+// Why another user could put an entry of theirs in place of one in this
+// folder: it is theirs, or they may write to it and it has no sticky bit;
+// "" when nobody can.
+std::string swappableBy(int fd, const struct stat& info, const std::string& path) {
+    if (!trustedUser(info.st_uid)) {
+        return localized("the folder {} belongs to another user",
+                         "フォルダー {} はほかのユーザーのものです", {path});
+    }
+    if ((info.st_mode & S_ISVTX) != 0)
+        return "";
+    std::string who = otherWriters(fd, info);
+    if (who.empty())
+        return "";
+    return localized("the folder {} has no sticky bit and {}",
+                     "フォルダー {} はスティッキービットがなく、{}", {path, who});
 }
 
 Error refusal(std::string reason) {
@@ -159,9 +272,29 @@ Result<Reached> startOf(const std::string& path) {
     return openFrom(AT_FDCWD, ".", current.data());
 }
 
-// The walk: each name is looked up in the folder held so far; links of this
-// user's or root's are expanded in place, anyone else's refused. With
-// lastIsFile the last name is left for the caller, whatever it is.
+// A folder may be made in another only when nobody else could put one of
+// theirs in its place.
+Status mayMakeIn(const Reached& here, const std::string& name) {
+    struct stat info {};
+    if (::fstat(here.folder.get(), &info) != 0)
+        return systemError(errno, ErrorCode::FileUnwritable);
+    if (std::string why = swappableBy(here.folder.get(), info, here.path); !why.empty()) {
+        return refusal(localized("the folder {} is not made: {}", "フォルダー {} は作りません: {}",
+                                 {joinPath(here.path, name), why}));
+    }
+    if (::mkdirat(here.folder.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
+        return Error{ErrorCode::FileUnwritable,
+                     localized("cannot make the folder {} ({})", "フォルダー {} を作れません（{}）",
+                               {joinPath(here.path, name), systemText(errno)})};
+    }
+    return {};
+}
+
+// The walk: each name is looked up in the folder held so far, opened without
+// following it and looked at through that descriptor, so what is checked is
+// what is used; links of this user's or root's are expanded in place, anyone
+// else's refused. With lastIsFile the last name is left for the caller,
+// whatever it is.
 Result<FileSpot> walk(Result<Reached> start, const std::string& path, bool lastIsFile,
                       bool createFolders) {
     std::deque<std::string> todo = components(path);
@@ -182,17 +315,15 @@ Result<FileSpot> walk(Result<Reached> start, const std::string& path, bool lastI
             continue;
         }
         const std::string next = joinPath(here.path, name);
+        FileDescriptor entry(::openat(here.folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
-        if (::fstatat(here.folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (entry.get() < 0 || ::fstat(entry.get(), &info) != 0) {
             if (errno == ENOENT && last)
                 return FileSpot{std::move(here.folder), here.path, name};
             if (errno != ENOENT || !createFolders)
                 return systemError(errno, ErrorCode::FileUnreadable);
-            if (::mkdirat(here.folder.get(), name.c_str(), 0700) != 0 && errno != EEXIST)
-                return Error{
-                    ErrorCode::FileUnwritable,
-                    localized("cannot make the folder {} ({})", "フォルダー {} を作れません（{}）",
-                              {next, systemText(errno)})};
+            if (Status made = mayMakeIn(here, name); !made)
+                return made.error();
             todo.push_front(name);  // now look it up again, as any folder
             continue;
         }
@@ -203,8 +334,7 @@ Result<FileSpot> walk(Result<Reached> start, const std::string& path, bool lastI
                     "{} はほかのユーザーのシンボリックリンクなので、たどりません", {next}));
             }
             std::vector<char> target(PATH_MAX);
-            ssize_t length =
-                ::readlinkat(here.folder.get(), name.c_str(), target.data(), target.size());
+            ssize_t length = ::readlinkat(entry.get(), "", target.data(), target.size());
             if (length < 0)
                 return systemError(errno, ErrorCode::FileUnreadable);
             if (++links > kMaxLinks)
@@ -222,11 +352,9 @@ Result<FileSpot> walk(Result<Reached> start, const std::string& path, bool lastI
         }
         if (last)
             return FileSpot{std::move(here.folder), here.path, name};
-        // Opened without following: a name swapped for a link since the look fails here.
-        auto folder = openFrom(here.folder.get(), name.c_str(), next);
-        if (!folder)
-            return folder.error();
-        here = std::move(*folder);
+        if (!S_ISDIR(info.st_mode))
+            return systemError(ENOTDIR, ErrorCode::FileUnreadable);
+        here = Reached{std::move(entry), next};
     }
     if (lastIsFile)
         return systemError(EISDIR, ErrorCode::FileUnreadable);
@@ -243,44 +371,53 @@ Result<FileSpot> locateFolder(const std::string& path, bool createFolders) {
     return walk(startOf(path), path, false, createFolders);
 }
 
-Result<FileSpot> locateFileIn(const FileSpot& folder, const std::string& name) {
-    return walk(openFrom(folder.folder.get(), ".", folder.folderPath), name, true, false);
+Result<FileSpot> locateFileIn(FileSpot folder, const std::string& name) {
+    return walk(Reached{std::move(folder.folder), folder.folderPath}, name, true, false);
 }
 
 Status checkFolder(const FileSpot& spot, FolderOwner owner) {
-    struct stat folder {
-    }, parent{};
-    if (::fstat(spot.folder.get(), &folder) != 0 ||
-        ::fstatat(spot.folder.get(), "..", &parent, 0) != 0) {
+    const std::string& path = spot.folderPath;
+    struct stat folder {}, parent{};
+    FileDescriptor holder(::openat(spot.folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (::fstat(spot.folder.get(), &folder) != 0 || holder.get() < 0 ||
+        ::fstat(holder.get(), &parent) != 0) {
         return systemError(errno, ErrorCode::FileUnreadable);
     }
-    const std::string& path = spot.folderPath;
-    const std::string holder = directoryOf(path);
     const bool ownerFits =
         folder.st_uid == ::geteuid() || (owner == FolderOwner::UserOrRoot && folder.st_uid == 0);
     if (!ownerFits) {
         return refusal(localized("the folder {} belongs to another user and is not used",
                                  "フォルダー {} はほかのユーザーのものなので使えません", {path}));
     }
-    if (std::string who = otherWriters(folder); !who.empty()) {
-        return refusal(localized("the folder {} is not used: {}", "フォルダー {} は使えません: {}",
-                                 {path, who}));
+    if (std::string who = otherWriters(spot.folder.get(), folder); !who.empty()) {
+        return refusal(localized("the folder {} cannot hold settings: {}",
+                                 "フォルダー {} には設定を置けません: {}", {path, who}));
     }
-    if (!trustedUser(parent.st_uid)) {
+    if (std::string why = swappableBy(holder.get(), parent, directoryOf(path)); !why.empty()) {
         return refusal(localized(
-            "the folder {} is not used: the folder holding it, {}, belongs to another user, "
-            "who could put a folder of theirs in its place",
-            "フォルダー {} は使えません: それを収めるフォルダー {} はほかのユーザーのもので、"
-            "そのユーザーが別のフォルダーと差し替えられます",
-            {path, holder}));
+            "the folder {} cannot hold settings: {}, so another user could put a folder of "
+            "theirs in its place",
+            "フォルダー {} には設定を置けません: {}。ほかのユーザーが別のフォルダーと差し替え"
+            "られます",
+            {path, why}));
     }
-    if (std::string who = otherWriters(parent); !who.empty() && (parent.st_mode & S_ISVTX) == 0) {
-        return refusal(localized(
-            "the folder {} is not used: in the folder holding it, {}, {}, and without the "
-            "sticky bit they could put a folder of theirs in its place",
-            "フォルダー {} は使えません: それを収めるフォルダー {} は、{}。スティッキービットが"
-            "ないので、別のフォルダーと差し替えられます",
-            {path, holder, who}));
+    return {};
+}
+
+Status checkFile(const FileSpot& spot) {
+    const std::string path = joinPath(spot.folderPath, spot.name);
+    FileDescriptor file(
+        ::openat(spot.folder.get(), spot.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};  // missing, or no regular file: reading it says so
+    if (!trustedUser(info.st_uid)) {
+        return refusal(localized("the settings file {} belongs to another user and is not used",
+                                 "設定ファイル {} はほかのユーザーのものなので使えません", {path}));
+    }
+    if (std::string who = otherWriters(file.get(), info); !who.empty()) {
+        return refusal(localized("the settings file {} cannot be used: {}",
+                                 "設定ファイル {} は使えません: {}", {path, who}));
     }
     return {};
 }

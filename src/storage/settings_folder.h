@@ -26,8 +26,9 @@ struct FileSpot {
 Result<FileSpot> locateFile(const std::string& path, bool createFolders = false);
 // The same for a folder: the spot of the folder itself, with an empty name.
 Result<FileSpot> locateFolder(const std::string& path, bool createFolders = false);
-// The same for a name in a folder already found, starting from its descriptor.
-Result<FileSpot> locateFileIn(const FileSpot& folder, const std::string& name);
+// The same for a name in a folder already found, starting from (and taking)
+// its descriptor.
+Result<FileSpot> locateFileIn(FileSpot folder, const std::string& name);
 
 // Who a settings folder must belong to.
 enum class FolderOwner {
@@ -36,12 +37,17 @@ enum class FolderOwner {
 };
 
 // Settings live only where nobody but this user and root can change them:
-// the folder belongs to owner; no other user may write it (its mode, or its
-// group having another member, a user's private group being theirs alone);
-// and the folder holding it belongs to this user or root and lets no other
-// user rename it (nobody else may write it, or it has the sticky bit). The
-// checks are made on the open folder. FileUnreadable with why, naming path.
+// the folder belongs to owner; no other user may write to it (its mode, its
+// group having another member, a user's private group being theirs alone,
+// or its access control list); and the folder holding it belongs to this
+// user or root and lets no other user rename it (nobody else may write to
+// it, or it has the sticky bit). The checks are made on the open folder.
+// Untrusted with why, naming the folder.
 Status checkFolder(const FileSpot& folder, FolderOwner owner);
+
+// The same for the file itself, when it exists: it belongs to this user or
+// root, and nobody else may write to it.
+Status checkFile(const FileSpot& file);
 
 // Whether this user may create files in the directory.
 bool isWritableDirectory(const std::string& path);

@@ -379,7 +379,7 @@ const Row kRows[] = {
      {.status = 11, .err = "%DIR%/foreign-config はほかのユーザーのシンボリックリンクなので、たどりません"}},
     {"a program folder every user may write", "", "-v --print 0",
      {.wrapper = kNobody + "XDG_CONFIG_HOME=%DIR%/home/.config HOME=/nonexistent", .program = "sticky"},
-     {.err = "%DIR%/sticky/Tovlane.ini は使いません: フォルダー %DIR%/sticky は使えません: "
+     {.err = "%DIR%/sticky/Tovlane.ini は使いません: フォルダー %DIR%/sticky には設定を置けません: "
              "すべてのユーザーが書き込めます（モード 1777）。設定は %DIR%/home/.config/tovlane/Tovlane.ini です",
       .errIsPart = true, .out = printed("own")}},
     {"explained: the machine's settings", "", "-v 0",
@@ -549,7 +549,7 @@ TEST_F(SendMode, NotifyShowsWhyARunFailed) {
     EXPECT_EQ(failed->err(), "") << "the desktop said it, and stderr is no terminal";
     const std::string why = kEmpty1;
     EXPECT_EQ(readFile(dir.file("notified")),
-              "--app-name=Tovlane|--icon=tovlane|Tovlane|" + why + "|");
+              "--app-name=Tovlane|--icon=tovlane|--|Tovlane|" + why + "|");
     // No notifier, or one that cannot show it (no session bus): stderr says it.
     writeFile(dir.file("notifier/notify-send"), "#!/bin/sh\nexit 1\n");
     for (const char* path : {"nowhere", "notifier"}) {
@@ -557,15 +557,15 @@ TEST_F(SendMode, NotifyShowsWhyARunFailed) {
         EXPECT_EQ(unheard->wait(), 5);
         EXPECT_EQ(unheard->err(), "tovlane: " + why + "\n") << path;
     }
-    // A server's reason is shown as written, never as markup.
+    // A server's reason is shown as written, never as markup or an escape.
     writeFile(dir.file("notifier/notify-send"),
-              "#!/bin/sh\nprintf '%s' \"$4\" >" + dir.file("notified") + "\n");
-    writeFile(settingsPath(), "[Tovlane Setting]\nAlarmFile0=x\nPort=" +
-                                  std::to_string(startServer("--status 500 --reason <b>x</b>&")) +
-                                  "\n");
+              "#!/bin/sh\nprintf '%s' \"$5\" >" + dir.file("notified") + "\n");
+    writeFile(settingsPath(),
+              "[Tovlane Setting]\nAlarmFile0=x\nPort=" +
+                  std::to_string(startServer("--status 500 --reason <b>x</b>&\\074")) + "\n");
     EXPECT_EQ(run("--notify 0", notifier)->wait(), 1);
     EXPECT_EQ(readFile(dir.file("notified")),
-              "サーバーが受け付けませんでした: SSTP/1.1 500 &lt;b&gt;x&lt;/b&gt;&amp;");
+              "サーバーが受け付けませんでした: SSTP/1.1 500 &lt;b&gt;x&lt;/b&gt;&amp;\\\\074");
 }
 
 TEST_F(SendMode, NoGuiLibraryIsLinked) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include "iconv_convert.h"
 #include "storage/file_io.h"
@@ -135,6 +136,21 @@ TEST_F(IniAccessTest, ConcurrentWritersNeverLoseEachOthersKeys) {
               std::filesystem::perms(0660));
 }
 
+// Gives user write access to a folder by its access control list, as
+// setfacl -m u:USER:rwx would; false where the file system has none.
+bool allowWriting(const std::string& folder, uid_t user) {
+    struct Entry {
+        std::uint16_t tag, perm;
+        std::uint32_t id;
+    };
+    const std::uint32_t version = 2;
+    const Entry entries[] = {
+        {0x01, 7, ~0u}, {0x02, 7, user}, {0x04, 5, ~0u}, {0x10, 7, ~0u}, {0x20, 5, ~0u}};
+    std::string list(reinterpret_cast<const char*>(&version), sizeof version);
+    list.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    return ::setxattr(folder.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) == 0;
+}
+
 // Settings are read and saved only where nobody but this user and root can
 // change them; a read refuses exactly what a save refuses, in the same words.
 TEST_F(IniAccessTest, OnlyFoldersNobodyElseCanChange) {
@@ -146,7 +162,9 @@ TEST_F(IniAccessTest, OnlyFoldersNobodyElseCanChange) {
         mode_t mode;
         uid_t owner;
         gid_t group;
-        const char* refusal;  // a part of the message; "" when the folder is used
+        const char* refusal;     // a part of the message; "" when the folder is used
+        mode_t fileMode = 0644;  // of Tovlane.ini
+        uid_t listed = 0;        // a user its access control list lets write, if any
     };
     const Case cases[] = {
         {"private", 0755, 0, 0700, 0, 0, ""},
@@ -157,8 +175,13 @@ TEST_F(IniAccessTest, OnlyFoldersNobodyElseCanChange) {
          "すべてのユーザーが書き込めます（モード 0777）"},
         {"another user's", 0755, 0, 0700, 65534, 0, "はほかのユーザーのものなので使えません"},
         {"in a shared folder with the sticky bit", 01777, 0, 0700, 0, 0, ""},
-        {"in a shared folder", 0777, 0, 0700, 0, 0, "スティッキービットがないので"},
-        {"in another user's folder", 01755, 65534, 0700, 0, 0, "はほかのユーザーのもので"},
+        {"in a shared folder", 0777, 0, 0700, 0, 0,
+         "はスティッキービットがなく、すべてのユーザーが"},
+        {"in another user's folder", 01755, 65534, 0700, 0, 0, "はほかのユーザーのものです。"},
+        {"a file every user may write", 0755, 0, 0700, 0, 0, "は使えません: すべてのユーザーが",
+         0666},
+        {"another user by its access control list", 0755, 0, 0700, 0, 0,
+         "ユーザー nobody が書き込めます（アクセス制御リストにより）", 0644, 65534},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,8 +190,14 @@ TEST_F(IniAccessTest, OnlyFoldersNobodyElseCanChange) {
         writeFile(folder + "/Tovlane.ini", "[Tovlane Setting]\nPort=1\n");
         ASSERT_EQ(::chown(holder.c_str(), c.holderOwner, 0) +
                       ::chmod(holder.c_str(), c.holderMode) +
-                      ::chown(folder.c_str(), c.owner, c.group) + ::chmod(folder.c_str(), c.mode),
+                      ::chown(folder.c_str(), c.owner, c.group) + ::chmod(folder.c_str(), c.mode) +
+                      ::chmod((folder + "/Tovlane.ini").c_str(), c.fileMode),
                   0);
+        if (c.listed != 0 && !allowWriting(folder, c.listed)) {
+            skipped("IniAccessTest.OnlyFoldersNobodyElseCanChange \"" + std::string(c.name) + "\"",
+                    "no access control lists in " + dir.path());
+            continue;
+        }
         INIAccess ini(folder);
         ini.FileName = "Tovlane.ini";
         std::string port = ini.GetINIData(kSection, "Port"), readError = ini.LastError;
@@ -180,6 +209,13 @@ TEST_F(IniAccessTest, OnlyFoldersNobodyElseCanChange) {
             EXPECT_TRUE(!saved && ini.LastError == readError) << ini.LastError;
         }
     }
+    // No folder is made where another user could put one of theirs instead.
+    INIAccess ini(dir.file("in another user's folder/missing/tovlane"));
+    ini.FileName = "Tovlane.ini";
+    EXPECT_FALSE(ini.SetINIData(kSection, "Port", "2"));
+    EXPECT_NE(ini.LastError.find("/missing は作りません: フォルダー"), std::string::npos)
+        << ini.LastError;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("in another user's folder/missing")));
 }
 
 TEST_F(IniAccessTest, WriteKeepsPermissionBitsAndSymbolicLinks) {
@@ -251,7 +287,6 @@ TEST_F(IniAccessTest, FailedWritesReturnFalseAndLeaveTheOldFile) {
         });
     };
     ::chmod(dir.path().c_str(), 0555);
-    ::chmod(settingsPath().c_str(), 0666);  // the folder, not the file, stops the save
     EXPECT_TRUE(
         failsAsNobody("フォルダー " + dir.path() + " に書き込めません（Permission denied）"));
     EXPECT_TRUE(failsAsNobody(
