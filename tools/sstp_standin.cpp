@@ -53,7 +53,7 @@ struct Options {
                  "                    [--mode reply|keep-open|close|silent] [--status CODE]\n"
                  "                    [--reason TEXT]\n"
                  "                    [--raw FILE] [--count N] [--quiet] [--unterminated]\n"
-                 "                    [--status-only] [--reset]\n"
+                 "                    [--status-only] [--reset] [--help]\n"
                  "                    [--max-request BYTES]\n",
                  problem ? "sstp-standin: " : "", problem ? problem : "", problem ? "\n" : "");
     std::exit(problem ? 2 : 0);

@@ -50,7 +50,7 @@ inline constexpr auto kEndings = std::to_array<EndingRow>({
      "サーバーが 2xx 以外の応答を返した (例: 420 Refuse, 512 Invisible)"},
     {Ending::BadCommandLine, 2, false,
      "the command line cannot be used (not a number, an unknown option, a missing value, ...)",
-     "コマンドラインが使えない (数値でない、知らないオプション、値がないなど)"},
+     "コマンドラインが使えない (数値でない、不明なオプション、値がないなど)"},
     {Ending::OutOfRange, 3, false, "the number is out of range (-32768 to 32767)",
      "コマンドラインの数値が範囲外 (-32768〜32767)"},
     {Ending::NoSuchEntry, 4, false, "there is no such entry (not 0 to 9)",

@@ -105,9 +105,9 @@ constexpr HelpLine kNotes[] = {
     {"  are not UTF-8) show as their hexadecimal value between brackets: ESC as ⟦1B⟧.",
      "  バイト) は、ESC なら ⟦1B⟧ のように 16 進数を ⟦ ⟧ で囲んで示します。"},
     {"", ""},
-    {"Exit statuses (* silent ends: the reason shows on a terminal only, never with -q,",
-     "終了ステータス (* は黙って終わるもの。理由は端末でだけ表示し、-q で表示しません。"},
-    {"               always with -v and --print):",
+    {"Exit statuses (* silent ends: the reason shows on a terminal unless -q is given,",
+     "終了ステータス (* は黙って終わるもの。理由は端末でだけ表示し、-q があれば表示しません。"},
+    {"               and always with -v and --print):",
      "                -v と --print では常に表示します):"},
 };
 
@@ -211,6 +211,10 @@ Outcome<> runSend(const CommandLine& line) {
     if (!to)
         return to.error();
     if (line.has(Option::Print)) {
+        if (explain) {
+            tell(localized("it would go to {} port {}", "送信先は {} ポート {} です",
+                           {to->host, std::to_string(to->port)}));
+        }
         const std::string request = buildRequest(to->requestLine, *script);
         std::string().swap(*script);  // held once while it is shown
         LineWriter out(STDOUT_FILENO);

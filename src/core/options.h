@@ -56,7 +56,7 @@ inline constexpr auto kOptions = std::to_array<OptionRow>({
     {Option::Port, "--port", 0, "N", "send to port N this time, not to Port",
      "今回だけ Port ではなくポート N へ送ります", "Port"},
     {Option::Timeout, "--timeout", 0, "SECONDS", "give up after SECONDS (a decimal number > 0)",
-     "SECONDS 秒 (0 より大きい 10 進数) であきらめます"},
+     "SECONDS 秒 (0 より大きい 10 進数) で打ち切ります"},
     {Option::Help, "--help", 'h', "", "show this help", "この説明を表示します"},
     {Option::Version, "--version", 0, "", "show the version", "バージョンを表示します"},
 });
@@ -77,8 +77,8 @@ struct CommandLine {
     std::array<int, kOptions.size()> times = {};
     // The words that are no option: the entry, when there is one.
     std::vector<std::string> words = {};
-    int standardInput = 0;       // how often "-" (the script from standard input) was given
-    bool optionSyntax = false;   // any option, "-" or "--": the words are taken one by one
+    int standardInput = 0;      // how often "-" (the script from standard input) was given
+    bool optionSyntax = false;  // any option, "-" or "--": the words are taken one by one
 
     bool has(Option option) const { return given[static_cast<std::size_t>(option)].has_value(); }
     const std::string& value(Option option) const {

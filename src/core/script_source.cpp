@@ -82,8 +82,8 @@ RunError emptyEntry(int index, const INIAccess& store, const ScriptContext& cont
                           "{} は空なので、送るものがありません{}", {entry, where})};
     }
     return {Ending::EmptyEntry,
-            localized("{} is empty: there is nothing to send (there is no settings file {} yet; "
-                      "tovlane opens the settings window)",
+            localized("{} is empty: there is nothing to send (there is no settings file {} yet: "
+                      "run tovlane alone to open the settings window)",
                       "{} は空なので、送るものがありません（設定ファイル {} はまだありません。"
                       "tovlane で設定画面を開けます）",
                       {entryName(index), store.FullPath()})};
@@ -130,7 +130,8 @@ Outcome<std::string> scriptFromInput(const ScriptContext& context) {
 
 Outcome<ScriptSource> scriptSourceOf(const CommandLine& line) {
     std::vector<ScriptSource> named;  // each one given, a repeated one as often as given
-    for (auto [option, kind] : {std::pair{Option::Script, Kind::Text}, {Option::File, Kind::File}}) {
+    for (auto [option, kind] :
+         {std::pair{Option::Script, Kind::Text}, {Option::File, Kind::File}}) {
         for (int i = 0; i < line.times[static_cast<std::size_t>(option)]; ++i)
             named.push_back({kind, line.value(option)});
     }
@@ -197,6 +198,17 @@ Outcome<std::string> entryScript(Settings& settings, int index, const INIAccess&
 }
 
 Outcome<std::string> oneOffScript(const ScriptSource& source, const ScriptContext& context) {
+    if (context.explain) {
+        tell(source.kind == Kind::Text
+                 ? localized("the script is the text of {}", "スクリプトは {} の文字列です",
+                             {optionRow(Option::Script).name})
+             : source.kind == Kind::File
+                 ? localized("the script is the file {} of {}",
+                             "スクリプトは {1} のファイル {0} です",
+                             {quoted(source.value), optionRow(Option::File).name})
+                 : localized("the script is read from standard input",
+                             "スクリプトを標準入力から読みます"));
+    }
     Outcome<std::string> script = std::string();
     if (source.kind == Kind::Text) {
         script = storedInCp932(source.value);

@@ -76,9 +76,9 @@ constexpr Step kConnect{"cannot connect to {0} port {1}: {2}",
                         "{0} ポート {1} に接続する"};
 constexpr Step kSend{"cannot send to {0} port {1}: {2}", "{0} ポート {1} に送信できません: {2}",
                      "sending to {0} port {1}", "{0} ポート {1} に送信する"};
-constexpr Step kRead{"cannot read the reply of {0} port {1}: {2}",
+constexpr Step kRead{"cannot read the reply from {0} port {1}: {2}",
                      "{0} ポート {1} の応答を読めません: {2}",
-                     "waiting for the reply of {0} port {1}", "{0} ポート {1} の応答を待つ"};
+                     "waiting for the reply from {0} port {1}", "{0} ポート {1} の応答を待つ"};
 
 // No descriptor for the socket or no memory for the lookup is the system's
 // shortage, not the server's fault; the time limit running out is its own

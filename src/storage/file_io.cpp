@@ -110,8 +110,8 @@ Result<std::string> readPieces(int fd, std::size_t limit) {
         total += filled;
         if (total > limit) {
             return Error{ErrorCode::FileUnreadable,
-                         localized("it holds more than {} bytes", "{} バイトを超えています",
-                                   {std::to_string(limit)})};
+                         localized("it holds more than {} MiB", "{} MiB を超えています",
+                                   {std::to_string(limit >> 20)})};
         }
         piece.resize(filled);
         pieces.push_back(std::move(piece));

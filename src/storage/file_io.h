@@ -41,7 +41,7 @@ Result<std::string> readRegularFile(const std::string& path);
 Result<std::string> readRegularFileAt(int folder, const std::string& name);
 
 // Everything a stream (a pipe, a terminal, a file) holds until its end, at
-// most limit bytes, waiting for it as long as it takes: FileUnreadable with
+// most limit bytes (whole MiB), waiting for it as long as it takes: FileUnreadable with
 // the reason (a directory, more than limit bytes) otherwise, OutOfResources
 // without memory. Held once, but for one piece of 1 MiB.
 Result<std::string> readStream(int fd, std::size_t limit);

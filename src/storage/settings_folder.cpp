@@ -1,11 +1,11 @@
 #include "storage/settings_folder.h"
 
+#include <endian.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
-#include <endian.h>
 #include <linux/posix_acl.h>
 #include <linux/posix_acl_xattr.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -155,7 +155,8 @@ struct ListedWriters {
 
 std::optional<ListedWriters> writersListed(std::string_view list) {
     posix_acl_xattr_header header{};
-    if (list.size() < sizeof header || (list.size() - sizeof header) % sizeof(posix_acl_xattr_entry))
+    if (list.size() < sizeof header ||
+        (list.size() - sizeof header) % sizeof(posix_acl_xattr_entry))
         return std::nullopt;
     std::memcpy(&header, list.data(), sizeof header);
     if (le32toh(header.a_version) != POSIX_ACL_XATTR_VERSION)
@@ -315,7 +316,8 @@ Result<FileSpot> walk(Result<Reached> start, const std::string& path, bool lastI
             continue;
         }
         const std::string next = joinPath(here.path, name);
-        FileDescriptor entry(::openat(here.folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        FileDescriptor entry(
+            ::openat(here.folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
         if (entry.get() < 0 || ::fstat(entry.get(), &info) != 0) {
             if (errno == ENOENT && last)
@@ -377,7 +379,8 @@ Result<FileSpot> locateFileIn(FileSpot folder, const std::string& name) {
 
 Status checkFolder(const FileSpot& spot, FolderOwner owner) {
     const std::string& path = spot.folderPath;
-    struct stat folder {}, parent{};
+    struct stat folder {
+    }, parent{};
     FileDescriptor holder(::openat(spot.folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (::fstat(spot.folder.get(), &folder) != 0 || holder.get() < 0 ||
         ::fstat(holder.get(), &parent) != 0) {
