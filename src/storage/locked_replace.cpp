@@ -44,14 +44,14 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// Whether only those who can write the folder can open the lock file: its
-// owner made it there (or is the folder's owner), others have no access, and
-// its group may open it only in a folder that group may write.
+// Whether only those who can write the folder can open the lock file: this
+// user made it, or a member of the folder's group in a folder that group may
+// write; others have no access, its group only in such a folder.
 bool onlyWritersCanOpen(const struct stat& lock, const struct stat& folder, bool shared) {
     bool groupOfFolder = shared && lock.st_gid == folder.st_gid;
     return S_ISREG(lock.st_mode) && lock.st_nlink == 1 && (lock.st_mode & 007) == 0 &&
            ((lock.st_mode & 070) == 0 || groupOfFolder) &&
-           (lock.st_uid == ::geteuid() || lock.st_uid == folder.st_uid || groupOfFolder);
+           (lock.st_uid == ::geteuid() || groupOfFolder);
 }
 
 // Waits for the lock file beside the target, one that only those who can

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <fstream>
 #include <optional>
@@ -169,6 +170,18 @@ TEST(Output, ControlCharactersAndStrayBytesShowAsHex) {
         {"\U000E0041\U000E0080", "⟦F3 A0 81 81⟧\U000E0080"}};
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(visibleText(text), shown) << text;
+}
+
+// A long line goes out as it is made, never held whole (--print of a long script).
+TEST(Output, ALongLineGoesOutPieceByPiece) {
+    TempDir dir;
+    int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
+    LineWriter out(fd);
+    out.part(std::string(100000, 'a'));
+    EXPECT_EQ(std::filesystem::file_size(dir.file("out")), 100000u);
+    out.endLine();
+    EXPECT_EQ(out.finish(), 0);
+    ::close(fd);
 }
 
 // Exactly Unicode's controls, format characters and line and paragraph

@@ -115,6 +115,9 @@ class SendMode : public ::testing::Test {
         writeFile(dir.file("closed-stdout"), "exec \"$@\" >&-\n");
         writeFile(dir.file("piped"), "printf '%s\\r\\n%s\\n' '\\h\\s[0]pi' ped | exec \"$@\"\n");
         writeFile(dir.file("from-folder"), "exec \"$@\" <\"${0%/*}\"\n");
+        writeFile(dir.file("from-zeros"), "exec \"$@\" </dev/zero\n");
+        writeFile(dir.file("from-closed"), "exec \"$@\" <&-\n");
+        writeFile(dir.file("piped-long"), "head -c 1500000 /dev/zero | tr '\\0' a | exec \"$@\"\n");
         // stdout (FD=1) or stderr (FD=2) a pipe whose reader is gone.
         writeFile(dir.file("broken-pipe"),
                   "mkfifo \"$0.fifo\" && exec 3<>\"$0.fifo\" 4>\"$0.fifo\" 3<&- && rm \"$0.fifo\"\n"
@@ -254,8 +257,9 @@ const Row kRows[] = {
     {"ProtocolID -1, empty entry", "ProtocolID=-1\nAlarmFile0=", "0", {}, {.status = 5}},
     {"Port http", "Port=http", "0", {},
      {.status = 7, .err = kIni + " の Port \"http\" は 1〜65535 の整数ではありません"}},
-    {"a Port that would clear the terminal", "Port=\x1b[2J\xc2\x9b", "0", {},
-     {.status = 7, .err = kIni + " の Port \"⟦1B⟧[2J⟦C2 9B⟧\" は 1〜65535 の整数ではありません"}},
+    {"a Port that would clear the terminal or hide text", "Port=\x1b[2J\xc2\x9b\u200b\ufeff", "0", {},
+     {.status = 7,
+      .err = kIni + " の Port \"⟦1B⟧[2J⟦C2 9B⟧⟦E2 80 8B⟧⟦EF BB BF⟧\" は 1〜65535 の整数ではありません"}},
     {"unreadable file", "AlarmFile0=/proc/self/mem", "0", {},
      {.status = 8, .err = "エントリ 0 のスクリプトファイル \"/proc/self/mem\" を読み込めません: Input/output error"}},
     {"a script file that never ends", "AlarmFile0=/proc/self/pagemap", "0", {},
@@ -357,6 +361,16 @@ const Row kRows[] = {
      {.status = 5, .err = "標準入力にスクリプトがないので、送るものがありません"}},
     {"standard input a folder", "", "-", {.wrapper = "/bin/sh %DIR%/from-folder"},
      {.status = 8, .err = "標準入力からスクリプトを読めません: Is a directory"}},
+    {"standard input that never ends", "", "-", {.wrapper = "/bin/sh %DIR%/from-zeros"},
+     {.status = 8, .err = "標準入力からスクリプトを読めません: 256 MiB を超えています"}},
+    {"standard input closed", "", "--print -", {.wrapper = "/bin/sh %DIR%/from-closed"},
+     {.status = 5, .err = "標準入力にスクリプトがないので、送るものがありません"}},
+    // On a terminal it says it is reading; here the terminal ends at once.
+    {"standard input a terminal", "", "-", {.wrapper = kOnTerminal},
+     {.status = 5, .out = "tovlane: 端末からスクリプトを読みます。Ctrl-D で終えてください\r\ntovlane: "
+                          "標準入力にスクリプトがないので、送るものがありません\r\n"}},
+    {"a piped script of many pieces", "", "--print -", {.wrapper = "/bin/sh %DIR%/piped-long"},
+     {.out = printed(std::string(1500000, 'a'))}},
     // A destination for this run, checked as the settings' is.
     {"--port for this run", "Port=1", "--port %PORT% 0", {"--mode reply"}, {.script = "x"}},
     {"--address and --port", "Port=1", "--address ::1 --port=%PORT% 0", {"--bind ::1"}, {.script = "x"}},

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 #include <QTest>
@@ -205,6 +206,26 @@ TEST_F(SettingsWindow, ASettingsFileKeepsItsEncoding) {
     EXPECT_TRUE(after.starts_with(before)) << after;
     EXPECT_NE(after.find("\r\nAlarmFile1=\x93\xfa\x96\x7b\x8c\xea\r\n"), std::string::npos);
     EXPECT_EQ(reload().values[entryKey(1)], "日本語");
+}
+
+// A save the system has no memory for says so in a sentence of its own.
+TEST_F(SettingsWindow, ASaveWithoutMemorySaysSo) {
+    if (TOVLANE_SANITIZED)
+        GTEST_SKIP()
+            << "a sanitized program needs all its address space";  // runs in the plain build
+    writeFile(settingsPath(), "[Tovlane Setting]\nAlarmFile9=" + std::string(64 << 20, 'a'));
+    form->txtAlarmFile[1]->setText("mine");
+    // Room to read the file, none to make the longer text of the save.
+    std::string status = readFile("/proc/self/status");
+    rlimit old{}, tight{};
+    ::getrlimit(RLIMIT_AS, &old);
+    tight = {(std::stoul(status.substr(status.find("VmSize:") + 7)) << 10) + (96 << 20),
+             old.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
+    pressOk(*form);
+    ::setrlimit(RLIMIT_AS, &old);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].section('\n', 1), "メモリが足りません");
 }
 
 TEST_F(SettingsWindow, AFailedSaveIsReportedAndKeepsTheEdits) {
