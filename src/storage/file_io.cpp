@@ -200,8 +200,4 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string baseName(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
 }  // namespace tovlane

@@ -67,8 +67,7 @@ bool descriptorsExhausted();
 
 // Joins with exactly one "/" between directory and name.
 std::string joinPath(std::string_view directory, std::string_view name);
-// The folder part of a path ("." for a bare name) and its last part.
+// The folder part of a path ("." for a bare name).
 std::string directoryOf(const std::string& path);
-std::string baseName(const std::string& path);
 
 }  // namespace tovlane
