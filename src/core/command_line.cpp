@@ -93,12 +93,12 @@ std::optional<Floor> parseNumber(std::string_view text) {
 
 }  // namespace
 
-std::string joinArguments(int argc, const char* const* argv) {
+std::string joinWords(const std::vector<std::string>& words) {
     std::string line;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1)
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0)
             line += ' ';
-        line += argv[i];
+        line += words[i];
     }
     return line;
 }

@@ -3,14 +3,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/exit_status.h"
 
 namespace tovlane {
 
-// The arguments after the program name joined with single spaces: the one
-// command-line string the launcher works with.
-std::string joinArguments(int argc, const char* const* argv);
+// Words joined with single spaces: without options, the arguments make the
+// one command-line string the launcher works with.
+std::string joinWords(const std::vector<std::string>& words);
 
 // The floor of a decimal number with an optional sign, fraction and
 // exponent, blanks around it allowed, taken of the number as written; floors

@@ -147,8 +147,8 @@ void writeRequest(LineWriter& out, std::string_view request) {
     }
 }
 
-// The destination and the time limit the settings and the options give:
-// an option replaces a setting for this run alone, checked by the same rule.
+// The destination the settings and the options give: an option replaces a
+// setting for this run alone, checked by the same rule.
 Outcome<Destination> destinationOf(Settings& settings, const INIAccess& store,
                                    const CommandLine& line) {
     for (const OptionRow& row : kOptions) {

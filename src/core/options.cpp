@@ -12,11 +12,6 @@ namespace {
 
 constexpr double kLongestTimeout = 365.0 * 24 * 60 * 60;
 
-RunError badCommandLine(std::string_view english, std::string_view japanese,
-                        std::initializer_list<std::string_view> args) {
-    return {Ending::BadCommandLine, localized(english, japanese, args)};
-}
-
 RunError unknownOption(std::string_view word) {
     return badCommandLine("unknown option {} (see tovlane --help)",
                           "オプション {} はありません（使い方は tovlane --help）",
@@ -101,6 +96,11 @@ Outcome<> takeShort(CommandLine& line, std::string_view word, int& i, int argc,
 }
 
 }  // namespace
+
+RunError badCommandLine(std::string_view english, std::string_view japanese,
+                        std::initializer_list<std::string_view> args) {
+    return {Ending::BadCommandLine, localized(english, japanese, args)};
+}
 
 Outcome<CommandLine> parseCommandLine(int argc, const char* const* argv) {
     CommandLine line;

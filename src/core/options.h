@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -94,6 +95,10 @@ struct CommandLine {
 // value, or a value given to an option that takes none. -v and -q cancel each
 // other: the later counts.
 Outcome<CommandLine> parseCommandLine(int argc, const char* const* argv);
+
+// A command line that cannot be used (status 2), with its line.
+RunError badCommandLine(std::string_view english, std::string_view japanese,
+                        std::initializer_list<std::string_view> args = {});
 
 // The --timeout value in seconds: a decimal number greater than 0 (digits,
 // at most one point), at most a year; BadCommandLine naming it otherwise.

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/messages.h"
 #include "core/output.h"
 #include "storage/file_io.h"
@@ -21,11 +22,6 @@ using Kind = ScriptSource::Kind;
 
 // A script on standard input may be long, but an endless one must end.
 constexpr std::size_t kLongestInput = std::size_t{256} << 20;
-
-RunError badCommandLine(std::string_view english, std::string_view japanese,
-                        std::initializer_list<std::string_view> args = {}) {
-    return {Ending::BadCommandLine, localized(english, japanese, args)};
-}
 
 std::string describe(const ScriptSource& source) {
     switch (source.kind) {
@@ -143,10 +139,8 @@ Outcome<ScriptSource> scriptSourceOf(const CommandLine& line) {
             {quoted(line.words[0]), quoted(line.words[1])});
     }
     if (!line.words.empty() || !line.optionSyntax) {
-        std::string entry;  // without options, the words make one number, as they always did
-        for (std::size_t i = 0; i < line.words.size(); ++i)
-            entry += (i > 0 ? " " : "") + line.words[i];
-        named.push_back({Kind::Entry, entry});
+        // Without options, the words make one number, as they always did.
+        named.push_back({Kind::Entry, joinWords(line.words)});
     }
     if (named.empty()) {
         return badCommandLine(

@@ -141,8 +141,7 @@ std::string whyThere(const SettingsPlace& place) {
 std::string notUsedBesideProgram(const SettingsPlace& place) {
     const std::string beside = joinPath(place.programDirectory, kSettingsFileName);
     struct stat info {};
-    if (place.refusal.empty() || place.reason == PlaceReason::Packaged ||
-        ::lstat(beside.c_str(), &info) != 0) {
+    if (place.refusal.empty() || ::lstat(beside.c_str(), &info) != 0) {
         return "";
     }
     return localized("{} is not used: {}; your settings are {}",

@@ -84,7 +84,7 @@ IniDocument INIAccess::ReadINIFile() {
     LastError.clear();
     ReadPath.clear();
     const std::pair<const std::string&, FolderOwner> places[] = {
-        {folders_.directory, folders_.ownFolder ? FolderOwner::User : FolderOwner::UserOrRoot},
+        {folders_.directory, directoryOwner()},
         {folders_.fallbackDirectory, FolderOwner::UserOrRoot}};
     for (const auto& [directory, owner] : places) {
         if (directory.empty())
@@ -125,6 +125,10 @@ bool INIAccess::BuildFilePath() {
     return !FileName.empty();
 }
 
+FolderOwner INIAccess::directoryOwner() const {
+    return folders_.ownFolder ? FolderOwner::User : FolderOwner::UserOrRoot;
+}
+
 bool INIAccess::fail(const Error& error) {
     LastError = error.reason;
     LastErrorCode = error.code;
@@ -139,8 +143,7 @@ bool INIAccess::WriteProfile(const std::string& section, const Values& values) {
                                "改行や区切り文字を含む名前・値は保存できません")});
     }
     // The user's own settings folder appears with the first save.
-    auto spot = spotIn(folders_.directory,
-                       folders_.ownFolder ? FolderOwner::User : FolderOwner::UserOrRoot, true);
+    auto spot = spotIn(folders_.directory, directoryOwner(), true);
     if (!spot)
         return fail(spot.error());
     Status written = replaceLocked(

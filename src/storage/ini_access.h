@@ -68,6 +68,8 @@ class INIAccess {
     bool WriteProfile(const std::string& section, const Values& values);
     std::string ReadProfile(const std::string& section, const std::string& key);
     bool fail(const Error& error);
+    // Who the folder where the file is read and saved must belong to.
+    FolderOwner directoryOwner() const;
 
     IniFolders folders_;
     std::string strFullPath;

@@ -25,9 +25,8 @@ using namespace std::string_literals;
 
 // The arguments make one line, whose floor names the entry.
 TEST(CommandLine, JoinedArgumentsAndTheFloorWithinTheEntries) {
-    const char* argv[] = {"tovlane", "3", "", "x y"};
-    EXPECT_EQ(joinArguments(4, argv), "3  x y");
-    EXPECT_EQ(joinArguments(1, argv), "");
+    EXPECT_EQ(joinWords({"3", "", "x y"}), "3  x y");
+    EXPECT_EQ(joinWords({}), "");
     const std::pair<const char*, int> entries[] = {{" 3 ", 3},
                                                    {"3.7", 3},
                                                    {"0", 0},
